@@ -1,0 +1,57 @@
+#include "widgets/spin_button.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOption>
+
+SpinButton::SpinButton(QWidget* parent) : QWidget(parent) {
+  setObjectName(QString());
+  setFocusPolicy(Qt::NoFocus);
+  setCursor(Qt::ArrowCursor);
+  resize(15, 17);
+  repeatTimer_.setSingleShot(false);
+  connect(&repeatTimer_, &QTimer::timeout, this, &SpinButton::repeat);
+}
+
+void SpinButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const int h = height() / 2;
+  const QRect up(0, 0, width(), h);
+  const QRect down(0, h, width(), height() - h);
+  for (int half : {1, -1}) {
+    QStyleOptionButton opt;
+    opt.initFrom(this);
+    opt.rect = half > 0 ? up : down;
+    opt.state |= (pressed_ == half) ? QStyle::State_Sunken : QStyle::State_Raised;
+    style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &p, this);
+    QStyleOption arrow;
+    arrow.initFrom(this);
+    arrow.rect = opt.rect.adjusted(3, 2, -3, -2);
+    style()->drawPrimitive(half > 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow, &p,
+                           this);
+  }
+}
+
+void SpinButton::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton || !isEnabled()) return;
+  pressed_ = e->position().y() < height() / 2 ? 1 : -1;
+  update();
+  emit step(pressed_);
+  repeatTimer_.start(kFirstRepeatMs);
+}
+
+void SpinButton::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  pressed_ = 0;
+  repeatTimer_.stop();
+  update();
+}
+
+void SpinButton::repeat() {
+  if (pressed_ == 0) {
+    repeatTimer_.stop();
+    return;
+  }
+  repeatTimer_.setInterval(kRepeatMs);
+  emit step(pressed_);
+}
