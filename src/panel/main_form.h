@@ -1,21 +1,133 @@
 #pragma once
-// The control panel: the application's main window. Closing it ends the program.
+// The control panel: the application's main window. Every setting the synthesizer
+// receives lives in a named control here (the names are keys of the stored files).
+// Closing it ends the program.
+
+#include "panel/command_packet.h"
+#include "panel/status_report.h"
+#include "widgets/dialogs.h"
 
 #include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QToolButton;
+class TIntSpinEdit;
+class TPageControl;
+class TRadioGroup;
+class TRealSpinEdit;
+class TStatusBar;
+
+// The controls of one mode page of a channel; null where the page has none.
+struct ModePageControls {
+  QWidget* page = nullptr;
+  TRealSpinEdit* ampl = nullptr;
+  TRadioGroup* sign = nullptr;
+  TRealSpinEdit* delay = nullptr;
+  TRealSpinEdit* time = nullptr;
+  TRealSpinEdit* freq = nullptr;
+  QCheckBox* hfModulation = nullptr;
+  QCheckBox* amModulation = nullptr;
+  TRealSpinEdit* am = nullptr;
+  TIntSpinEdit* count = nullptr;
+  TRealSpinEdit* pause = nullptr;
+  TRealSpinEdit* loss = nullptr;
+  TRealSpinEdit* dfreq = nullptr;
+  QCheckBox* calibration = nullptr;  // sine page only
+  QCheckBox* divider = nullptr;      // channel 1 only
+  QLabel* message = nullptr;         // pulse and sine pages
+};
+
+struct ChannelControls {
+  QGroupBox* group = nullptr;
+  TPageControl* pages = nullptr;
+  std::array<ModePageControls, 4> mode;  // pages 0-3; page 4 is the off panel
+  QWidget* offPage = nullptr;
+  QList<QLabel*> warningLabels;  // the other channel's calibration notice, under the pages
+};
 
 class TMainForm : public QWidget {
   Q_OBJECT
  public:
   explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Fills bytes 0-59 of the exchange's OUT payload from the controls; 60-63 are left alone.
+  void BuildCommandPacket(std::span<std::uint8_t, kCommandPacketSize> packet) const;
+  // The controls' values as the packet sees them.
+  PanelSettings readPanelSettings() const;
+
+  void ShowStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report, std::uint32_t errorCode);
+  void ClearStatusDisplay();
+
+  // Reactions (also called by scene apply and the state loader).
+  void Ch1_PageControlChange();
+  void Ch2_PageControlChange();
+  void SyncPageControlChange();
+  void Ch1S_RF_To_Ch2_CheckBoxClick();
+  void Ch2S_RF_To_Ch1_CheckBoxClick();
+  void SyncLevelTrackBarChange();
+  void SyncLevelPBSpinEditChange();
+  void FormActivate();
+  void ChemaBitBtnClick();
+  void VewZIBitBtnClick();
+  void USBIventsBitBtnClick();
+  void HelpBitBtnClick();
+  void InfoBitBtnClick();
+  void ExitSpeedButtonClick();
+
+  // Controls other windows and the tests reach by name.
+  std::array<ChannelControls, 2> ch;
+  QCheckBox* Ch1S_OffCheckBox = nullptr;
+  TPageControl* SyncPageControl = nullptr;
+  TRadioGroup* SyncPolarRadioGroup = nullptr;
+  TRealSpinEdit* TactPBSuperSpin = nullptr;
+  TIntSpinEdit* SyncLevelPBSpinEdit = nullptr;
+  QSlider* SyncLevelTrackBar = nullptr;
+  QPushButton* VewZIBitBtn = nullptr;
+  QToolButton* OpenFileSpeedButton = nullptr;
+  QToolButton* SaveFileSpeedButton = nullptr;
+  QPushButton* ChemaBitBtn = nullptr;
+  QPushButton* HelpBitBtn = nullptr;
+  QPushButton* InfoBitBtn = nullptr;
+  QPushButton* ExitSpeedButton = nullptr;
+  QLineEdit* CommentEdit = nullptr;
+  QPushButton* USBIventsBitBtn = nullptr;
+  QLabel *DAC1_ModeLabel = nullptr, *Ampl1_Label = nullptr, *F1_Label = nullptr;
+  QLabel *DAC2_ModeLabel = nullptr, *Ampl2_Label = nullptr, *F2_Label = nullptr;
+  QLabel *S1Label = nullptr, *S2Label = nullptr, *S3Label = nullptr, *S4Label = nullptr;
+  TStatusBar* FooterStatusBar = nullptr;
+  FileDialogRequest OpenDialog;
+  FileDialogRequest SaveDialog;
 
  signals:
   void closed();
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  bool event(QEvent* e) override;
 
  private:
   void FormCreate();
+  void createToolBar();
+  void createChannel(int index, int x);
+  void createModePage(int channel, int mode);
+  void createSyncGroup();
+  void createStatusGroup();
+  void channelPageChange(int channel);
+  void calibrationClick(int channel);
+  // Restyles a modulation field and shows the page's warning when neither box is checked.
+  void modulationClick(QCheckBox* box, QWidget* field, QLabel* message, QCheckBox* partner);
+  void runModulationReactions(int channel);
+  StatusCaptions statusCaptions() const;
 };
 
 extern TMainForm* MainForm;

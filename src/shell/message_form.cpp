@@ -36,3 +36,7 @@ void TMessageForm::showEvent(QShowEvent* e) {
   // Make the current text visible right away even while the caller blocks the loop.
   repaint();
 }
+
+TMessageForm::~TMessageForm() {
+  if (MessageForm == this) MessageForm = nullptr;
+}

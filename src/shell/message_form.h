@@ -9,6 +9,7 @@ class TMessageForm : public QWidget {
   Q_OBJECT
  public:
   explicit TMessageForm(QWidget* owner);
+  ~TMessageForm() override;
 
   // Sets the line of text and repaints it before returning.
   void ShowMessageText(const QString& text);

@@ -12,3 +12,7 @@ TLinkForm::TLinkForm(QWidget* parent)
 }
 
 void TLinkForm::FormCreate() { move(884, 303); }
+
+TLinkForm::~TLinkForm() {
+  if (LinkForm == this) LinkForm = nullptr;
+}

@@ -7,6 +7,7 @@ class TLinkForm : public QWidget {
   Q_OBJECT
  public:
   explicit TLinkForm(QWidget* parent = nullptr);
+  ~TLinkForm() override;
 
  private:
   void FormCreate();

@@ -1,0 +1,260 @@
+#include "widgets/spin_edit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QStyle>
+#include <algorithm>
+#include <limits>
+
+#include "base/number_text.h"
+#include "widgets/feedback.h"
+#include "widgets/spin_button.h"
+
+using namespace entryfield;
+
+namespace entryfield {
+
+bool clickDefaultButton(QLineEdit* field, bool autoSelect) {
+  QWidget* window = field->window();
+  QPushButton* defaultButton = nullptr;
+  for (QPushButton* b : window->findChildren<QPushButton*>()) {
+    if (b->isDefault() && b->window() == window && b->isVisible() && b->isEnabled()) {
+      defaultButton = b;
+      break;
+    }
+  }
+  if (!defaultButton) return false;
+
+  // The selection as the operator left it; the caret may sit at either end of it.
+  const int selStart = field->selectionStart();
+  const int selLength = field->selectionLength();
+  const int caret = field->cursorPosition();
+
+  QPointer<QLineEdit> guard(field);
+  defaultButton->setFocus(Qt::OtherFocusReason);
+  defaultButton->click();
+  if (!guard) return true;  // the button closed the window
+  field->setFocus(Qt::OtherFocusReason);
+  if (autoSelect)
+    field->selectAll();
+  else if (selLength > 0 && caret == selStart)
+    field->setSelection(selStart + selLength, -selLength);
+  else if (selLength > 0)
+    field->setSelection(selStart, selLength);
+  else
+    field->setCursorPosition(caret);
+  return true;
+}
+
+bool isFieldFocusChange(Qt::FocusReason reason) {
+  return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
+}
+
+bool isEditingShortcut(const QKeyEvent* e) {
+  static constexpr QKeySequence::StandardKey kEditing[] = {QKeySequence::Undo,
+                                                           QKeySequence::Redo,
+                                                           QKeySequence::Cut,
+                                                           QKeySequence::Paste,
+                                                           QKeySequence::DeleteEndOfWord,
+                                                           QKeySequence::DeleteStartOfWord,
+                                                           QKeySequence::DeleteEndOfLine,
+                                                           QKeySequence::DeleteCompleteLine};
+  return std::any_of(std::begin(kEditing), std::end(kEditing), [e](auto k) { return e->matches(k); });
+}
+
+void AutoSelectOnEntry::focusIn(QLineEdit* field, Qt::FocusReason reason, bool autoSelect) {
+  selectOnPress_ = false;
+  if (!autoSelect || !isFieldFocusChange(reason)) return;
+  field->selectAll();
+  selectOnPress_ = reason == Qt::MouseFocusReason;
+}
+
+void AutoSelectOnEntry::mousePressed(QLineEdit* field) {
+  if (!selectOnPress_) return;
+  selectOnPress_ = false;
+  field->selectAll();
+}
+
+void execFieldMenu(QLineEdit* field, const QPoint& globalPos, const FieldMenuActions& actions) {
+  auto label = [](const char* text, QKeySequence::StandardKey key) {
+    QString s = QCoreApplication::translate("QLineEdit", text);
+    const QString keys = QKeySequence(key).toString(QKeySequence::NativeText);
+    return keys.isEmpty() ? s : s + u'\t' + keys;
+  };
+  const bool editable = !field->isReadOnly() && actions.canEdit;
+  const bool selected = field->hasSelectedText();
+
+  QMenu menu(field);
+  QAction* cut = menu.addAction(label("Cu&t", QKeySequence::Cut));
+  cut->setEnabled(editable && selected);
+  QObject::connect(cut, &QAction::triggered, field, [field, &actions] {
+    if (actions.cut)
+      actions.cut();
+    else
+      field->cut();
+  });
+  QAction* copy = menu.addAction(label("&Copy", QKeySequence::Copy));
+  copy->setEnabled(selected);
+  QObject::connect(copy, &QAction::triggered, field, &QLineEdit::copy);
+  QAction* paste = menu.addAction(label("&Paste", QKeySequence::Paste));
+  paste->setEnabled(editable && !QGuiApplication::clipboard()->text().isEmpty());
+  QObject::connect(paste, &QAction::triggered, field, [field, &actions] {
+    if (actions.paste)
+      actions.paste();
+    else
+      field->paste();
+  });
+  menu.addSeparator();
+  QAction* all = menu.addAction(label("Select All", QKeySequence::SelectAll));
+  all->setEnabled(!field->text().isEmpty());
+  QObject::connect(all, &QAction::triggered, field, &QLineEdit::selectAll);
+  menu.exec(globalPos);
+}
+
+}  // namespace entryfield
+
+// ---------------------------------------------------------------------------------------------------------
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent), button_(new SpinButton(this)) {
+  // Dropped text would bypass the character rules.
+  setAcceptDrops(false);
+  setTextMargins(0, 0, button_->sizeHint().width(), 0);
+  resize(100, sizeHint().height());
+  connect(button_, &SpinButton::step, this, &TSpinEdit::stepBy);
+  connect(this, &QLineEdit::textChanged, this, &TSpinEdit::checkValueChange);
+  lastValue_ = value();
+  placeButton();
+}
+
+int TSpinEdit::value() const {
+  bool ok = false;
+  const int v = text().toInt(&ok, 10);
+  return ok ? v : min_;
+}
+
+int TSpinEdit::clamp(qint64 v) const {
+  if (max_ != min_) {
+    if (v < min_) return min_;
+    if (v > max_) return max_;
+  }
+  return static_cast<int>(
+      std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+void TSpinEdit::setValue(int v) {
+  const QString t = QString::number(clamp(v));
+  if (t != text()) setText(t);
+}
+
+void TSpinEdit::setMinValue(int v) {
+  min_ = v;
+  checkValueChange();  // text that is no integer reads as the minimum
+}
+
+void TSpinEdit::setMaxValue(int v) { max_ = v; }
+
+void TSpinEdit::setEditorEnabled(bool on) { editorEnabled_ = on; }
+
+void TSpinEdit::stepBy(int direction) {
+  if (isReadOnly()) {
+    beep();
+    return;
+  }
+  setValue(clamp(qint64(value()) + qint64(direction) * increment_));
+}
+
+void TSpinEdit::checkValueChange() {
+  const int v = value();
+  if (v == lastValue_) return;
+  lastValue_ = v;
+  emit valueChanged(v);
+}
+
+bool TSpinEdit::isAllowedChar(QChar c) const {
+  return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == appFormatSettings().decimalSeparator;
+}
+
+void TSpinEdit::enterPressed() { beep(); }
+
+void TSpinEdit::keyPressEvent(QKeyEvent* e) {
+  const int key = e->key();
+  if (key == Qt::Key_Up || key == Qt::Key_Down) {
+    stepBy(key == Qt::Key_Up ? 1 : -1);
+    e->accept();
+    return;
+  }
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    enterPressed();
+    e->accept();
+    return;
+  }
+  // Ctrl+letter is a command, not a character (the platform sends it with its letter as text).
+  const bool command = (e->modifiers() & Qt::ControlModifier) && !(e->modifiers() & Qt::AltModifier);
+  if (!editorEnabled_) {
+    if (isEditingShortcut(e)) {
+      e->accept();  // cut, paste, undo: silently ignored, as the platform field did
+      return;
+    }
+    const bool typing = key == Qt::Key_Backspace || key == Qt::Key_Delete ||
+                        (!command && !e->text().isEmpty() && e->text().front().isPrint());
+    if (typing) {
+      beep();
+      e->accept();
+      return;
+    }
+    QLineEdit::keyPressEvent(e);
+    return;
+  }
+  if (!command) {
+    for (QChar c : e->text()) {
+      if (c.isPrint() && !isAllowedChar(c)) {
+        beep();
+        e->accept();
+        return;
+      }
+    }
+  }
+  QLineEdit::keyPressEvent(e);
+}
+
+void TSpinEdit::focusInEvent(QFocusEvent* e) {
+  QLineEdit::focusInEvent(e);
+  autoSelectOnEntry_.focusIn(this, e->reason(), autoSelect_);
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent* e) {
+  QLineEdit::focusOutEvent(e);
+  if (!isFieldFocusChange(e->reason())) return;
+  const int v = value();
+  if (clamp(v) != v) setValue(v);
+}
+
+void TSpinEdit::mousePressEvent(QMouseEvent* e) {
+  QLineEdit::mousePressEvent(e);
+  autoSelectOnEntry_.mousePressed(this);
+}
+
+void TSpinEdit::resizeEvent(QResizeEvent* e) {
+  QLineEdit::resizeEvent(e);
+  placeButton();
+}
+
+void TSpinEdit::contextMenuEvent(QContextMenuEvent* e) {
+  FieldMenuActions actions;
+  actions.canEdit = editorEnabled_;
+  execFieldMenu(this, e->globalPos(), actions);
+}
+
+void TSpinEdit::placeButton() {
+  // Inside the frame, full height, flush with the right edge; the text margin keeps the
+  // text from running under it.
+  const int frame = hasFrame() ? style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) : 0;
+  const int w = button_->sizeHint().width();
+  button_->setGeometry(width() - frame - w, frame, w, std::max(0, height() - 2 * frame));
+}

@@ -1,0 +1,287 @@
+// Integer spin fields driven with real key and mouse events on a shown window.
+
+#include "widgets/int_spin_edit.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "base/number_text.h"
+#include "widgets/feedback.h"
+#include "widgets/spin_button.h"
+
+namespace {
+
+// A window holding the field and a second field to leave to.
+struct IntForm {
+  QWidget window;
+  TIntSpinEdit* field = new TIntSpinEdit;
+  QLineEdit* other = new QLineEdit;
+
+  IntForm(int min, int max) {
+    field->setMaxValue(max);
+    field->setMinValue(min);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(field);
+    layout->addWidget(other);
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    field->setFocus(Qt::OtherFocusReason);
+  }
+  void type(const QString& keys) {
+    field->selectAll();
+    QTest::keyClicks(field, keys);
+  }
+  void leave() { QTest::keyClick(field, Qt::Key_Tab); }
+  void clickButtonHalf(int half) {
+    SpinButton* b = field->spinButton();
+    const QPoint at(b->width() / 2, half > 0 ? 2 : b->height() - 3);
+    QTest::mouseClick(b, Qt::LeftButton, {}, at);
+  }
+};
+
+class IntSpinEditTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = appFormatSettings();
+    setBeepHandlerForTests([this] { ++beeps; });
+  }
+  void TearDown() override {
+    setBeepHandlerForTests({});
+    setAppFormatSettings(saved_);
+  }
+  int beeps = 0;
+
+ private:
+  FormatSettings saved_;
+};
+
+TEST_F(IntSpinEditTest, LeavingWritesBackTheClampedValue) {
+  struct Case {
+    int min, max;
+    const char* typed;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {1, 50, "0", "1"},          {1, 50, "77", "50"}, {1, 50, "25", "25"}, {-120, 120, "-130", "-120"},
+      {-120, 120, "+7", "+7"},     // in range: the text is left as typed
+      {0, 0, "123456", "123456"},  // equal limits do not clamp
+      {5, 5, "9", "9"},
+  };
+  for (const Case& c : cases) {
+    IntForm f(c.min, c.max);
+    f.type(c.typed);
+    EXPECT_EQ(f.field->value(), QString(c.typed).toInt()) << c.typed;  // not clamped while typing
+    f.leave();
+    EXPECT_TRUE(f.other->hasFocus());
+    EXPECT_EQ(f.field->text(), c.shown) << c.min << ".." << c.max << " typed " << c.typed;
+  }
+  EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(IntSpinEditTest, TextThatIsNoIntegerReadsAsMinimum) {
+  IntForm f(1, 50);
+  for (const char* text : {"", "abc", "1,5", "1.5", "-", "99999999999", "12a"}) {
+    f.field->setText(text);
+    EXPECT_EQ(f.field->value(), 1) << text;
+    f.leave();  // the minimum needs no clamping, so the text stays
+    EXPECT_EQ(f.field->text(), text);
+    f.field->setFocus();
+  }
+  f.field->setText("+7");
+  EXPECT_EQ(f.field->value(), 7);
+}
+
+TEST_F(IntSpinEditTest, TypedCharactersFollowTheDecimalSeparatorOfTheSettings) {
+  struct Case {
+    FormatSettings fs;
+    const char* keys;
+    const char* text;
+    int beeps;
+  };
+  const Case cases[] = {
+      {FormatSettings::russian(), "1,5", "1,5", 0}, {FormatSettings::russian(), "1.5", "15", 1},
+      {FormatSettings::point(), "1.5", "1.5", 0},   {FormatSettings::point(), "1,5", "15", 1},
+      {FormatSettings::point(), "-+7", "-+7", 0},   {FormatSettings::point(), "a 5x", "5", 3},
+  };
+  for (const Case& c : cases) {
+    setAppFormatSettings(c.fs);
+    IntForm f(0, 100);
+    beeps = 0;
+    f.type(c.keys);
+    EXPECT_EQ(f.field->text(), c.text) << c.keys;
+    EXPECT_EQ(beeps, c.beeps) << c.keys;
+  }
+}
+
+TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
+  IntForm f(-120, 120);
+  f.field->setEditorEnabled(false);
+  f.field->setValue(0);
+  QApplication::clipboard()->setText("77");
+
+  f.field->setCursorPosition(1);
+  QTest::keyClicks(f.field, "5-");
+  QTest::keyClick(f.field, Qt::Key_Backspace);
+  QTest::keyClick(f.field, Qt::Key_Home);
+  QTest::keyClick(f.field, Qt::Key_Delete);
+  EXPECT_EQ(beeps, 4);
+  QTest::keyClick(f.field, Qt::Key_V, Qt::ControlModifier);
+  f.field->selectAll();
+  QTest::keyClick(f.field, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(f.field->text(), "0");
+  EXPECT_EQ(beeps, 4);  // cut and paste are ignored without a beep
+
+  QTest::keyClick(f.field, Qt::Key_Up);
+  EXPECT_EQ(f.field->value(), 1);
+  QTest::keyClick(f.field, Qt::Key_Down);
+  QTest::keyClick(f.field, Qt::Key_Down);
+  EXPECT_EQ(f.field->value(), -1);
+  f.clickButtonHalf(+1);
+  f.clickButtonHalf(+1);
+  EXPECT_EQ(f.field->value(), 1);
+  f.clickButtonHalf(-1);
+  EXPECT_EQ(f.field->value(), 0);
+
+  f.field->setValue(119);
+  for (int i = 0; i < 3; ++i) f.clickButtonHalf(+1);
+  EXPECT_EQ(f.field->text(), "120");
+  f.field->setValue(-119);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(f.field, Qt::Key_Down);
+  EXPECT_EQ(f.field->text(), "-120");
+  EXPECT_EQ(beeps, 4);
+}
+
+TEST_F(IntSpinEditTest, StepsAddIncrementAndClamp) {
+  struct Case {
+    int min, max, increment;
+    const char* text;
+    int steps;  // positive: Up key presses, negative: Down
+    int expected;
+  };
+  const Case cases[] = {
+      {1, 50, 1, "49", 3, 50},
+      {1, 50, 1, "2", -3, 1},
+      {1, 50, 1, "77", -1, 50},
+      {1, 50, 1, "abc", 1, 2},
+      {0, 0, 1, "3", -5, -2},
+      {0, 100, 7, "95", 1, 100},
+      {0, 0, 10, "2147483640", 1, 2147483647},  // unlimited, yet no wrap past int
+  };
+  for (const Case& c : cases) {
+    IntForm f(c.min, c.max);
+    f.field->setIncrement(c.increment);
+    f.field->setText(c.text);
+    for (int i = 0; i < std::abs(c.steps); ++i)
+      QTest::keyClick(f.field, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+    EXPECT_EQ(f.field->value(), c.expected) << c.text << " " << c.steps;
+  }
+  EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(IntSpinEditTest, ReadOnlyStepOnlyBeeps) {
+  IntForm f(1, 50);
+  f.field->setValue(10);
+  f.field->setReadOnly(true);
+  QTest::keyClick(f.field, Qt::Key_Up);
+  f.clickButtonHalf(-1);
+  EXPECT_EQ(f.field->value(), 10);
+  EXPECT_EQ(beeps, 2);
+}
+
+TEST_F(IntSpinEditTest, ValueChangedOnlyWhenTheValueReallyChanges) {
+  IntForm f(1, 50);
+  f.field->setValue(5);
+  QSignalSpy spy(f.field, &TSpinEdit::valueChanged);
+  f.field->setValue(5);
+  f.field->setText("05");
+  EXPECT_EQ(spy.count(), 0);
+  f.type("12");  // "1" then "12"
+  ASSERT_EQ(spy.count(), 2);
+  EXPECT_EQ(spy.at(1).at(0).toInt(), 12);
+  f.field->setText("x");  // reads as the minimum
+  f.field->setText("1");
+  ASSERT_EQ(spy.count(), 3);
+  EXPECT_EQ(spy.at(2).at(0).toInt(), 1);
+  QTest::keyClick(f.field, Qt::Key_Up);
+  EXPECT_EQ(spy.count(), 4);
+}
+
+TEST_F(IntSpinEditTest, HeldButtonRepeatsAfterTheFirstDelay) {
+  IntForm f(0, 1000);
+  f.field->setValue(0);
+  SpinButton* b = f.field->spinButton();
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mousePress(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
+  EXPECT_EQ(f.field->value(), 1);  // the press steps at once
+  QTest::qWait(200);
+  if (clock.elapsed() < SpinButton::kFirstRepeatMs - 20) {
+    EXPECT_EQ(f.field->value(), 1);
+  }
+  QTest::qWait(1000);
+  const qint64 held = clock.elapsed();
+  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
+  const int steps = f.field->value();
+  // 1 at the press, 1 after 400 ms, then one per 100 ms; timers fire late, never early.
+  const int most = 2 + int((held - SpinButton::kFirstRepeatMs) / SpinButton::kRepeatMs);
+  EXPECT_GE(steps, 4);
+  EXPECT_LE(steps, most);
+  QTest::qWait(300);
+  EXPECT_EQ(f.field->value(), steps);  // released: no more steps
+}
+
+TEST_F(IntSpinEditTest, EnterClicksTheDefaultButtonOrBeeps) {
+  IntForm f(1, 50);
+  f.field->setValue(12);
+  QTest::keyClick(f.field, Qt::Key_Return);
+  EXPECT_EQ(beeps, 1);
+  EXPECT_EQ(f.field->text(), "12");
+
+  auto* ok = new QPushButton("OK", &f.window);
+  f.window.layout()->addWidget(ok);
+  ok->setDefault(true);
+  ok->show();
+  int clicks = 0;
+  QObject::connect(ok, &QPushButton::clicked, [&] {
+    ++clicks;
+    EXPECT_TRUE(ok->hasFocus());
+  });
+  for (bool autoSelect : {true, false}) {
+    f.field->setAutoSelect(autoSelect);
+    f.field->setSelection(2, -1);  // "2" selected, caret before it
+    QTest::keyClick(f.field, Qt::Key_Enter);
+    EXPECT_TRUE(f.field->hasFocus());
+    EXPECT_EQ(f.field->selectedText(), autoSelect ? "12" : "2");
+    if (!autoSelect) {
+      EXPECT_EQ(f.field->cursorPosition(), 1);
+    }
+  }
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(beeps, 1);
+}
+
+TEST_F(IntSpinEditTest, EnteringSelectsAllWithAutoSelect) {
+  IntForm f(1, 50);
+  f.field->setValue(42);
+  f.other->setFocus();
+  QTest::keyClick(f.other, Qt::Key_Backtab, Qt::ShiftModifier);
+  ASSERT_TRUE(f.field->hasFocus());
+  EXPECT_EQ(f.field->selectedText(), "42");
+
+  f.other->setFocus();
+  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
+  ASSERT_TRUE(f.field->hasFocus());
+  EXPECT_EQ(f.field->selectedText(), "42");
+  // Only the entering press selects; the next one places the caret.
+  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
+  EXPECT_EQ(f.field->selectedText(), "");
+}
+
+}  // namespace
