@@ -1,0 +1,38 @@
+// qz418-codes as device engineers use it: lines in, one line out per line in.
+#include "support/program_paths.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CodesRun {
+  QString out;
+  int exitCode;
+};
+
+CodesRun runCodes(const QByteArray& input) {
+  QProcess p;
+  p.start(qz418CodesPath(), {});
+  EXPECT_TRUE(p.waitForStarted(5000));
+  p.write(input);
+  p.closeWriteChannel();
+  EXPECT_TRUE(p.waitForFinished(10000));
+  return {QString::fromLatin1(p.readAllStandardOutput()), p.exitCode()};
+}
+
+}  // namespace
+
+TEST(Qz418Codes, KnownValuesAndLineHandling) {
+  const CodesRun r = runCodes(
+      "time 100.245\ntime 1.005\ntime 4.015\ntime 8.03\namp -2.3\namp 0\namp -60\natt -6\nfreq 2.5\nam 1\n"
+      "  time   0.05  \r\n\nfreq 16");  // blanks, CR LF, an empty line and no final newline
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "20049\n201\n802\n1605\nC471CD\nFFFFFF\n004189\n32845\n209715\n2684\n10\n\n1342177\n");
+}
+
+TEST(Qz418Codes, UnreadableLinesKeepTheOutputAligned) {
+  const CodesRun r = runCodes("time 1,5\nvolts 3\ntime\namp -1e400000\ntime 1\n");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "invalid\ninvalid\ninvalid\ninvalid\n200\n");
+}
