@@ -189,6 +189,8 @@ void TMainForm::createToolBar() {
   InfoBitBtn->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
   ExitSpeedButton->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
 
+  connect(OpenFileSpeedButton, &QToolButton::clicked, this, &TMainForm::OpenFileSpeedButtonClick);
+  connect(SaveFileSpeedButton, &QToolButton::clicked, this, &TMainForm::SaveFileSpeedButtonClick);
   connect(ChemaBitBtn, &QPushButton::clicked, this, &TMainForm::ChemaBitBtnClick);
   connect(HelpBitBtn, &QPushButton::clicked, this, &TMainForm::HelpBitBtnClick);
   connect(InfoBitBtn, &QPushButton::clicked, this, &TMainForm::InfoBitBtnClick);
@@ -658,6 +660,22 @@ void TMainForm::InfoBitBtnClick() {
 }
 
 void TMainForm::ExitSpeedButtonClick() { close(); }
+
+void TMainForm::OpenFileSpeedButtonClick() {
+  if (!openProject) {
+    dialogs().information(this, QString(), QStringLiteral("Загрузка проектов пока недоступна."));
+    return;
+  }
+  setWindowTitle(openProject(OpenDialog));
+}
+
+void TMainForm::SaveFileSpeedButtonClick() {
+  if (!saveProjectAs) {
+    dialogs().information(this, QString(), QStringLiteral("Сохранение проектов пока недоступно."));
+    return;
+  }
+  setWindowTitle(saveProjectAs(SaveDialog));
+}
 
 void TMainForm::closeEvent(QCloseEvent* e) {
   e->accept();

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 class QCheckBox;
@@ -83,6 +84,13 @@ class TMainForm : public QWidget {
   void HelpBitBtnClick();
   void InfoBitBtnClick();
   void ExitSpeedButtonClick();
+  void OpenFileSpeedButtonClick();
+  void SaveFileSpeedButtonClick();
+
+  // Project files: each shows its dialog and returns the caption the window is to show
+  // (the chosen file, or the caption unchanged). Set by the project-file code at start.
+  std::function<QString(FileDialogRequest&)> openProject;
+  std::function<QString(FileDialogRequest&)> saveProjectAs;
 
   // Controls other windows and the tests reach by name.
   std::array<ChannelControls, 2> ch;

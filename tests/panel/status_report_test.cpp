@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 const StatusCaptions kCaptions{
@@ -93,4 +95,20 @@ TEST(StatusReport, FieldDecodingTable) {
                                                kCaptions, FormatSettings::point());
   EXPECT_EQ(scene.sceneRequest, 10);
   EXPECT_TRUE(scene.statusBar.contains(" 0Ah "));
+}
+
+TEST(StatusReport, AnyBytesAndAnyCodeDecodeToKnownTexts) {
+  std::mt19937 rng(418);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const QStringList modes = kCaptions.ch1Pages;
+  for (int n = 0; n < 20000; ++n) {
+    std::array<std::uint8_t, 32> r;
+    for (auto& b : r) b = static_cast<std::uint8_t>(byte(rng));
+    const std::uint32_t code = static_cast<std::uint32_t>(rng());
+    const StatusTexts t = decodeStatusReport(r, code, kCaptions, FormatSettings::russian());
+    ASSERT_TRUE(modes.contains(t.dac1Mode) && modes.contains(t.dac2Mode));
+    ASSERT_TRUE(kCaptions.syncPages.contains(t.s2SyncMode) || t.s2SyncMode == "???");
+    ASSERT_TRUE(t.ampl1.endsWith("дБ") && !t.ampl1.contains("nan") && !t.ampl1.contains("inf"));
+    ASSERT_TRUE(t.statusBar.startsWith("Cod=")) << t.statusBar.toStdString();
+  }
 }
