@@ -1,0 +1,196 @@
+#include "platform/virtual_device_transport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/device_request.h"
+#include "platform/virtual_device_folder.h"
+#include "platform/virtual_device_protocol.h"
+
+namespace {
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Waits for events on fd until deadlineMs; false when the time ran out.
+bool waitFor(int fd, short events, long long deadlineMs) {
+  for (;;) {
+    const long long left = deadlineMs - nowMs();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int r = ::poll(&p, 1, int(std::min<long long>(left, 1 << 30)));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return true;  // let the following read or write report it
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<VirtualDeviceTransport> VirtualDeviceTransport::open(const std::string& path, int* error) {
+  int dummy = 0;
+  if (!error) error = &dummy;
+  if (!virtual_device::isTrustedSocket(path)) {
+    // Only sockets of the current user: someone else's could be a planted fake device.
+    struct stat st {};
+    const bool foreignSocket = ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    *error = foreignSocket ? device_error::kAccess : device_error::kNoDevice;
+    return nullptr;
+  }
+  const int fd = virtual_device::connectSocket(path, false);
+  if (fd < 0) {
+    // A socket nothing listens on is a device that ended (ECONNREFUSED) or just vanished.
+    *error = (fd == -ECONNREFUSED || fd == -ENOENT) ? device_error::kNoDevice : -fd;
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  *error = 0;
+  return std::unique_ptr<VirtualDeviceTransport>(new VirtualDeviceTransport(fd));
+}
+
+VirtualDeviceTransport::VirtualDeviceTransport(int fd) : fd_(fd), payload_(virtual_device::kMaxFrameLength) {}
+
+VirtualDeviceTransport::~VirtualDeviceTransport() { closeConnection(); }
+
+bool VirtualDeviceTransport::cancel() {
+  const bool wasOpen = open_;
+  open_ = false;
+  closeConnection();
+  return wasOpen;
+}
+
+void VirtualDeviceTransport::closeConnection() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int VirtualDeviceTransport::fail(int error) {
+  closeConnection();
+  return error;
+}
+
+int VirtualDeviceTransport::request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length,
+                                    std::uint32_t waitMs) {
+  if (fd_ < 0) return device_error::kNoDevice;
+  if (length > virtual_device::kMaxFrameLength || (!buffer && length > 0)) return device_error::kInvalid;
+  const long long deadline = nowMs() + waitMs;
+  const std::uint32_t seq = ++sequence_;
+  currentLength_ = length;
+  if (const int e = sendFrame(seq, code, buffer, length, deadline)) return e;
+  for (;;) {
+    switch (readFrame(deadline)) {
+      case Read::TimedOut:
+        givenUp_[seq % givenUp_.size()] = {seq, length};
+        return device_error::kTimedOut;
+      case Read::Closed:
+        return fail(device_error::kNoDevice);
+      case Read::Malformed:
+        return fail(device_error::kProtocol);
+      case Read::Frame:
+        break;
+    }
+    answered_ = answerSeq_;
+    if (answerSeq_ != seq) continue;  // the late answer to a request already given up: dropped
+    if (length > 0) std::memcpy(buffer, payload_.data(), length);
+    return int(answerError_);
+  }
+}
+
+int VirtualDeviceTransport::sendFrame(std::uint32_t seq, std::uint32_t code, const std::uint8_t* buffer,
+                                      std::uint32_t length, long long deadlineMs) {
+  std::uint8_t header[virtual_device::kRequestHeaderSize];
+  writeLe32(header, seq);
+  writeLe32(header + 4, code);
+  writeLe32(header + 8, length);
+  const std::size_t total = sizeof(header) + length;
+  std::size_t sent = 0;
+  while (sent < total) {
+    iovec parts[2];
+    int count = 0;
+    if (sent < sizeof(header)) parts[count++] = {header + sent, sizeof(header) - sent};
+    const std::size_t payloadSent = sent > sizeof(header) ? sent - sizeof(header) : 0;
+    if (length > payloadSent)
+      parts[count++] = {const_cast<std::uint8_t*>(buffer) + payloadSent, length - payloadSent};
+    msghdr msg{};
+    msg.msg_iov = parts;
+    msg.msg_iovlen = count;
+    const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      sent += std::size_t(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return fail(device_error::kNoDevice);
+    if (!waitFor(fd_, POLLOUT, deadlineMs)) {
+      // Half a frame on the wire cannot be taken back: the stream is lost with it. A frame
+      // not begun was never sent, so its sequence number was not used.
+      if (sent > 0)
+        closeConnection();
+      else
+        --sequence_;
+      return device_error::kTimedOut;
+    }
+  }
+  return 0;
+}
+
+bool VirtualDeviceTransport::headerValid() const {
+  if (answerLength_ > virtual_device::kMaxFrameLength || answerError_ > virtual_device::kMaxErrorValue)
+    return false;
+  // Answers come in order: each one is for a request sent after the last one answered and
+  // not after the current one.
+  if (answerSeq_ <= answered_ || answerSeq_ > sequence_) return false;
+  if (answerSeq_ == sequence_) return answerLength_ == currentLength_;
+  const GivenUp& g = givenUp_[answerSeq_ % givenUp_.size()];
+  return g.sequence != answerSeq_ || g.length == answerLength_;
+}
+
+VirtualDeviceTransport::Read VirtualDeviceTransport::readFrame(long long deadlineMs) {
+  for (;;) {
+    std::uint8_t* dst;
+    std::size_t want;
+    if (headerFill_ < header_.size()) {
+      dst = header_.data() + headerFill_;
+      want = header_.size() - headerFill_;
+    } else {
+      dst = payload_.data() + payloadFill_;
+      want = answerLength_ - payloadFill_;
+    }
+    if (want == 0) {
+      headerFill_ = payloadFill_ = 0;
+      return Read::Frame;
+    }
+    const ssize_t n = ::recv(fd_, dst, want, MSG_DONTWAIT);
+    if (n == 0) return Read::Closed;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return Read::Closed;
+      if (!waitFor(fd_, POLLIN, deadlineMs)) return Read::TimedOut;
+      continue;
+    }
+    if (headerFill_ < header_.size()) {
+      headerFill_ += std::size_t(n);
+      if (headerFill_ == header_.size()) {
+        answerSeq_ = readLe32(header_.data());
+        answerError_ = readLe32(header_.data() + 4);
+        answerLength_ = readLe32(header_.data() + 12);
+        if (!headerValid()) {
+          headerFill_ = 0;
+          return Read::Malformed;
+        }
+      }
+    } else {
+      payloadFill_ += std::size_t(n);
+    }
+  }
+}
