@@ -1,6 +1,9 @@
 #include "panel/main_form.h"
 
 #include "base/number_text.h"
+#include "persist/form_state.h"
+#include "persist/project_files.h"
+#include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "shell/message_form.h"
@@ -14,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -24,6 +28,8 @@
 #include <QToolButton>
 
 TMainForm* MainForm = nullptr;
+
+std::function<DriveInfo(const QString&)> TMainForm::driveOfPath = [](const QString& path) { return driveOf(path); };
 
 namespace {
 
@@ -467,7 +473,63 @@ void TMainForm::FormCreate() {
   move(1, 1);
   if (!MessageForm) MessageForm = new TMessageForm(this);
   for (FileDialogRequest* d : {&OpenDialog, &SaveDialog})
-    d->initialFolder = QCoreApplication::applicationDirPath();
+    d->initialFolder = QFileInfo(executablePath()).absolutePath();
+  openProject = [this](FileDialogRequest& d) { return OpenProject(d, this); };
+  saveProjectAs = [this](FileDialogRequest& d) { return SaveProjectAs(d, this); };
+
+  const QString stateFile = stateFileName();
+  MessageForm->show();
+  MessageForm->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
+  if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
+  MessageForm->hide();
+  MessageForm->ShowMessageText(QStringLiteral("Готово!!!"));
+}
+
+void TMainForm::FormClose() {
+  MessageForm->show();
+  MessageForm->setWindowTitle(QStringLiteral(" ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!"));
+  MessageForm->ShowMessageText(QStringLiteral("Оключение потока данных USB"));
+  // No packet is built and no status shown once this returns: the files below are
+  // written from a panel that nothing else changes any more.
+  if (stopExchange) stopExchange();
+  const QString stateFile = stateFileName();
+  if (saveStateOnClose && ConfirmStateSave(stateFile)) {
+    // The text names the file the operators know, whatever this executable is called.
+    MessageForm->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
+    // A folder that refuses the first section refuses the others too: one error box is enough.
+    if (SaveFormState(stateFile, this) && SaveFormState(stateFile, RxDrawForm)) SaveFormState(stateFile, LinkForm);
+    MessageForm->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
+    if (SchemaForm) SchemaForm->StoreScenesOnExit();
+  }
+  MessageForm->ShowMessageText(QStringLiteral("Конец!!!"));
+}
+
+bool TMainForm::ConfirmStateSave(const QString& path) {
+  const DriveInfo drive = driveOfPath(path);
+  QString first;
+  bool slowWarning = true;
+  switch (drive.type) {
+    case DriveType::Fixed:
+      return true;
+    case DriveType::Removable:
+      first = QStringLiteral("Программа QZ418.EXE запущена со сменного диска ");
+      break;
+    case DriveType::Remote:
+      first = QStringLiteral("Программа QZ418.EXE запущена с сетевого диска ");
+      break;
+    case DriveType::RamDisk:
+      first = QStringLiteral("Программа QZ418.EXE запущена с RAM диска ");
+      slowWarning = false;
+      break;
+    default:
+      return false;  // CD-ROM, unknown, no such root
+  }
+  const qsizetype slash = path.lastIndexOf(u'/');
+  const QString folder = slash >= 0 ? path.left(slash + 1) : QString();
+  QString text = first + drive.root + u'\r' + QStringLiteral("Каталог ") + folder + u'\r';
+  if (slowWarning) text += QStringLiteral("Запись состояния программы может занять несколько минут.") + u'\r';
+  text += QStringLiteral("Сохранить состояние?");
+  return dialogs().warningYesNo(this, QString(), text);
 }
 
 // ---- Command packet and status -------------------------------------------------------------
@@ -679,6 +741,10 @@ void TMainForm::SaveFileSpeedButtonClick() {
 
 void TMainForm::closeEvent(QCloseEvent* e) {
   e->accept();
+  if (!closing_) {
+    closing_ = true;
+    FormClose();
+  }
   emit closed();
 }
 

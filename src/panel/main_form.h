@@ -5,6 +5,7 @@
 
 #include "panel/command_packet.h"
 #include "panel/status_report.h"
+#include "platform/drive_type.h"
 #include "widgets/dialogs.h"
 
 #include <QWidget>
@@ -87,6 +88,16 @@ class TMainForm : public QWidget {
   void OpenFileSpeedButtonClick();
   void SaveFileSpeedButtonClick();
 
+  // Whether the state may be written to path, by the kind of drive it is on; asks the
+  // operator for removable, network and RAM drives.
+  bool ConfirmStateSave(const QString& path);
+  // Where ConfirmStateSave learns the drive of a path (replaceable for tests).
+  static std::function<DriveInfo(const QString&)> driveOfPath;
+  // Stops the exchange and waits for its end (set by the USB events window).
+  std::function<void()> stopExchange;
+  // Closing writes the state file only when this is true (tests of the window turn it off).
+  bool saveStateOnClose = true;
+
   // Project files: each shows its dialog and returns the caption the window is to show
   // (the chosen file, or the caption unchanged). Set by the project-file code at start.
   std::function<QString(FileDialogRequest&)> openProject;
@@ -125,6 +136,7 @@ class TMainForm : public QWidget {
 
  private:
   void FormCreate();
+  void FormClose();
   void createToolBar();
   void createChannel(int index, int x);
   void createModePage(int channel, int mode);
@@ -136,6 +148,7 @@ class TMainForm : public QWidget {
   void modulationClick(QCheckBox* box, QWidget* field, QLabel* message, QCheckBox* partner);
   void runModulationReactions(int channel);
   StatusCaptions statusCaptions() const;
+  bool closing_ = false;
 };
 
 extern TMainForm* MainForm;

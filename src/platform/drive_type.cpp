@@ -9,13 +9,15 @@
 namespace {
 
 // Network and cluster file systems: the files live on another machine.
+// clang-format off
 constexpr std::array kRemote = {
-    u"nfs",        u"nfs4",        u"cifs",      u"smb3",        u"smbfs",       u"sshfs",       u"fuse.sshfs",
-    u"9p",         u"afs",         u"ceph",      u"fuse.ceph",   u"glusterfs",   u"fuse.glusterfs",
-    u"lustre",     u"ncpfs",       u"ncp",       u"coda",        u"davfs",       u"fuse.davfs2", u"fuse.rclone",
-    u"fuse.s3fs",  u"fuse.gvfsd-fuse", u"orangefs", u"pvfs2",      u"beegfs",      u"gpfs",        u"ocfs2",
-    u"gfs2",       u"fuse.curlftpfs", u"fuse.smbnetfs", u"fuse.sshfs-fuse", u"fuse.juicefs", u"virtiofs",
+    u"nfs", u"nfs4", u"cifs", u"smb3", u"smbfs", u"sshfs", u"fuse.sshfs", u"9p", u"afs", u"ceph",
+    u"fuse.ceph", u"glusterfs", u"fuse.glusterfs", u"lustre", u"ncpfs", u"ncp", u"coda", u"davfs",
+    u"fuse.davfs2", u"fuse.rclone", u"fuse.s3fs", u"fuse.gvfsd-fuse", u"orangefs", u"pvfs2", u"beegfs",
+    u"gpfs", u"ocfs2", u"gfs2", u"fuse.curlftpfs", u"fuse.smbnetfs", u"fuse.sshfs-fuse", u"fuse.juicefs",
+    u"virtiofs",
 };
+// clang-format on
 
 // Mountinfo escapes blanks, tabs, newlines and backslashes in paths as \ooo.
 QString unescape(QStringView s) {
@@ -102,7 +104,8 @@ DriveInfo driveOf(const QString& canonicalPath, QStringView mountInfo, const Rem
   info.type = driveTypeOfFileSystem(best->fsType);
   // Only a file system on a real block device can be on a removable disk (major 0 is the
   // kernel's anonymous devices: tmpfs, overlay, btrfs subvolumes and the like).
-  if (info.type == DriveType::Fixed && best->major != 0 && isRemovable && isRemovable(best->major, best->minor))
+  if (info.type == DriveType::Fixed && best->major != 0 && isRemovable &&
+      isRemovable(best->major, best->minor))
     info.type = DriveType::Removable;
   return info;
 }

@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringView>
-
 #include <functional>
 
 enum class DriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };

@@ -71,9 +71,9 @@ void LinuxUsbTransport::close() {
 }
 
 bool LinuxUsbTransport::cancel() {
-  if (fd_ < 0) return false;
-  close();
-  return true;
+  // Bulk transfers are synchronous: when the exchange thread has ended nothing is pending.
+  // The device stays claimed until the transport is destroyed (before the next open).
+  return fd_ >= 0;
 }
 
 int LinuxUsbTransport::request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length,

@@ -63,10 +63,10 @@ VirtualDeviceTransport::VirtualDeviceTransport(int fd) : fd_(fd), payload_(virtu
 VirtualDeviceTransport::~VirtualDeviceTransport() { closeConnection(); }
 
 bool VirtualDeviceTransport::cancel() {
-  const bool wasOpen = open_;
-  open_ = false;
-  closeConnection();
-  return wasOpen;
+  // Requests are answered or given up before request() returns, so nothing is pending; an
+  // answer still on its way is dropped by the next request. Like a handle that stays valid
+  // after its device went away, the transport stays open until it is destroyed.
+  return open_;
 }
 
 void VirtualDeviceTransport::closeConnection() {

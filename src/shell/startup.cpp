@@ -10,7 +10,13 @@
 #include "widgets/dialogs.h"
 
 #include <QApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -23,6 +29,33 @@ const char* const kAlreadyRunning =
 void installTestDialogsIfAsked() {
   const QString log = qEnvironmentVariable("QZ418_DIALOG_LOG");
   if (!log.isEmpty()) installDialogs(std::make_unique<LoggingDialogs>(log));
+}
+
+// SIGTERM and SIGINT end the program the way its exit button does, so the state is saved
+// when the machine shuts down or a script stops it. The handler only writes to a pipe; the
+// main thread reads it from the event loop.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+void closeOnSignals(TMainForm* mainForm) {
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainForm);
+  QObject::connect(notifier, &QSocketNotifier::activated, mainForm, [mainForm] {
+    char buf[16];
+    while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+    }
+    mainForm->close();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
 }
 
 }  // namespace
@@ -51,8 +84,13 @@ int runProgram(int argc, char** argv) {
   auto* mainForm = new TMainForm;
   auto* rxDrawForm = new TRxDrawForm;
   auto* schemaForm = new TSchemaForm;
-  auto* linkForm = new TLinkForm;
+  auto* linkForm = new TLinkForm(systemLinkPlatform());
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
+  closeOnSignals(mainForm);
+  // Logging out of the desktop closes the panel too (the session may end the process next).
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm, [mainForm](QSessionManager&) {
+    mainForm->close();
+  });
   mainForm->show();
 
   const int rc = QApplication::exec();

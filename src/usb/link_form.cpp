@@ -1,18 +1,400 @@
 #include "usb/link_form.h"
 
+#include "panel/main_form.h"
+#include "persist/form_state.h"
+#include "platform/executable_path.h"
+#include "rxview/rx_draw_form.h"
+#include "widgets/radio_group.h"
+#include "widgets/status_bar.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+
 TLinkForm* LinkForm = nullptr;
 
-TLinkForm::TLinkForm(QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+namespace {
+
+// The hand-over payloads are the panel's and the receive view's own types.
+static_assert(usb::kStatusPayloadSize == kStatusReportSize);
+static_assert(usb::kCommandPayloadSize == kCommandPacketSize);
+static_assert(usb::kReceiveSampleCount == rx::kSamples);
+
+const QString kNoLink = QStringLiteral("нет связи c QZ418!!!");  // the "c" is Latin, as the operators know it
+
+// A device node that exists but may not be opened: the usual cause is a missing udev rule.
+const QString kPermissionHint = QStringLiteral(
+    "Нет прав доступа к устройству USB. Установите правило udev packaging/60-qz418.rules "
+    "(см. docs/link.md) и подключите синтезатор заново.");
+
+LinkReceivers windowReceivers() {
+  LinkReceivers r;
+  r.showStatus = [](const std::array<std::uint8_t, usb::kStatusPayloadSize>& report,
+                    std::uint32_t errorCode) {
+    if (MainForm) MainForm->ShowStatusReport(report, errorCode);
+  };
+  r.showRx = [](std::span<const std::uint16_t, usb::kReceiveSampleCount> samples) {
+    if (RxDrawForm) RxDrawForm->ShowRxBuffer(samples);
+  };
+  r.buildCommand = [](std::span<std::uint8_t, usb::kCommandPayloadSize> packet) {
+    if (MainForm) MainForm->BuildCommandPacket(packet);
+  };
+  return r;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setGeometry(place);
+  return b;
+}
+
+}  // namespace
+
+TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      platform_(std::move(platform)),
+      receivers_(windowReceivers()) {
   LinkForm = this;
+  if (const QString file = qEnvironmentVariable("QZ418_LINK_LOG"); !file.isEmpty()) {
+    traceFile_ = std::make_unique<QFile>(file);
+    if (traceFile_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+      traceHandOvers(receivers_);
+    else
+      traceFile_.reset();
+  }
   setObjectName(QStringLiteral("LinkForm"));
   setWindowTitle(QStringLiteral("События USB "));  // the trailing blank is part of the caption
   setFixedSize(324, 550);
+  createControls();
+  if (platform_.makeEnumerator) enumerator_ = platform_.makeEnumerator();
+  // Watching starts before the first listing, so no change between the two is missed.
+  if (platform_.makeChangeMonitor) monitor_ = platform_.makeChangeMonitor(nullptr);
+  if (monitor_)
+    connect(monitor_.get(), &DeviceChangeMonitor::devicesChanged, this, &TLinkForm::devicesChanged);
+  if (MainForm) MainForm->stopExchange = [this] { StopExchange(); };
   FormCreate();
 }
 
-void TLinkForm::FormCreate() { move(884, 303); }
-
 TLinkForm::~TLinkForm() {
+  if (MainForm && LinkForm == this) MainForm->stopExchange = nullptr;
+  // Ends a thread the panel's close did not stop; its last hand-overs still reach the windows,
+  // which are destroyed after this one.
+  thread_.reset();
   if (LinkForm == this) LinkForm = nullptr;
+}
+
+void TLinkForm::createControls() {
+  // Creation order is the order of the window's section in the state file.
+  Panel2 = new QFrame(this);
+  Panel2->setObjectName(QStringLiteral("Panel2"));
+  Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel2->setGeometry(0, 0, 324, 145);
+
+  UDCountRadioGroup = new TRadioGroup(Panel2);
+  UDCountRadioGroup->setObjectName(QStringLiteral("UDCountRadioGroup"));
+  UDCountRadioGroup->setTitle(QStringLiteral("Подключенные USB устройства"));
+  UDCountRadioGroup->setGeometry(4, 4, 184, 136);
+
+  Label1 = new QLabel(QStringLiteral("Поток данных USB"), Panel2);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(198, 8, 118, 16);
+  Label1->setAlignment(Qt::AlignCenter);
+
+  CreateThreadButton =
+      makeButton(Panel2, "CreateThreadButton", QStringLiteral("Создать"), {198, 28, 118, 25});
+  BitBtn1 = makeButton(Panel2, "BitBtn1", QStringLiteral("Продолжить"), {198, 56, 118, 25});
+  BitBtn2 = makeButton(Panel2, "BitBtn2", QStringLiteral("Остановить"), {198, 84, 118, 25});
+  DestroyThreadButton =
+      makeButton(Panel2, "DestroyThreadButton", QStringLiteral("Разрушить"), {198, 114, 118, 25});
+  // The exchange is run by the window itself; these stay as the engineers' controls.
+  for (QPushButton* b : {CreateThreadButton, BitBtn1, BitBtn2, DestroyThreadButton}) b->setEnabled(false);
+
+  Memo = new QPlainTextEdit(this);
+  Memo->setObjectName(QStringLiteral("Memo"));
+  Memo->setReadOnly(true);
+  Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo->setGeometry(0, 145, 324, 365);
+
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setGeometry(0, 510, 324, 40);
+  SpeedButton1 = makeButton(Panel1, "SpeedButton1", QStringLiteral("Свойства"), {8, 8, 92, 25});
+  ClearMemoBitBtn = makeButton(Panel1, "ClearMemoBitBtn", QStringLiteral("Очистить"), {116, 8, 92, 25});
+  SpeedButton = makeButton(Panel1, "SpeedButton", QStringLiteral("Закрыть"), {224, 8, 92, 25});
+
+  connect(SpeedButton1, &QPushButton::clicked, this, &TLinkForm::SpeedButton1Click);
+  connect(ClearMemoBitBtn, &QPushButton::clicked, this, &TLinkForm::ClearMemoBitBtnClick);
+  connect(SpeedButton, &QPushButton::clicked, this, &TLinkForm::SpeedButtonClick);
+  connect(CreateThreadButton, &QPushButton::clicked, this, &TLinkForm::CreateThreadButtonClick);
+  connect(DestroyThreadButton, &QPushButton::clicked, this, &TLinkForm::DestroyThreadButtonClick);
+  connect(BitBtn1, &QPushButton::clicked, this, &TLinkForm::BitBtn1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &TLinkForm::BitBtn2Click);
+}
+
+void TLinkForm::FormCreate() {
+  // A notification that arrives while the state is read (the loader lets events through) is
+  // answered by the listing below.
+  handlingChange_ = true;
+  move(884, 303);
+  const QString stateFile = platform_.stateFile.isEmpty() ? stateFileName() : platform_.stateFile;
+  if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
+  clearMemo();
+  logCounter_ = 0;
+  AddLogLine(QStringLiteral(" "));
+  changePending_ = false;
+  ListSynthesizers();
+  connectionReport();
+  handlingChange_ = false;
+}
+
+// ---- Log ---------------------------------------------------------------------------------------
+
+void TLinkForm::appendMemoLine(const QString& text) {
+  // A log that holds one empty line looks like an empty document to the text box, which would
+  // then put the new text into that line.
+  if (memoHasLines_ && Memo->document()->isEmpty()) {
+    QTextCursor c(Memo->document());
+    c.movePosition(QTextCursor::End);
+    c.insertBlock();
+    c.insertText(text);
+  } else {
+    Memo->appendPlainText(text);
+  }
+  memoHasLines_ = true;
+  trace("log", text);
+}
+
+void TLinkForm::trace(const char* tag, const QString& text) {
+  if (!traceFile_) return;
+  traceFile_->write(tag);
+  traceFile_->write(": ");
+  traceFile_->write(text.toUtf8());
+  traceFile_->write("\n");
+  traceFile_->flush();
+}
+
+void TLinkForm::traceHandOvers(LinkReceivers& receivers) {
+  receivers.showStatus = [this, show = receivers.showStatus](const auto& report, std::uint32_t errorCode) {
+    show(report, errorCode);
+    if (!MainForm) return;
+    QStringList shown{MainForm->FooterStatusBar->panelText(1)};
+    for (const QLabel* l : {MainForm->DAC1_ModeLabel, MainForm->Ampl1_Label, MainForm->F1_Label,
+                            MainForm->DAC2_ModeLabel, MainForm->Ampl2_Label, MainForm->F2_Label,
+                            MainForm->S1Label, MainForm->S2Label, MainForm->S3Label, MainForm->S4Label})
+      shown << l->objectName() + u'=' + l->text();
+    const QString text = shown.join(QStringLiteral(" | "));
+    if (text != lastPanelTrace_) trace("panel", lastPanelTrace_ = text);
+  };
+  receivers.showRx = [this,
+                      show = receivers.showRx](std::span<const std::uint16_t, usb::kReceiveSampleCount> s) {
+    show(s);
+    if (rxTraced_) return;
+    rxTraced_ = true;
+    const auto [low, high] = std::minmax_element(s.begin(), s.end());
+    trace("rx", QStringLiteral("min %1 max %2 at %3").arg(*low).arg(*high).arg(high - s.begin()));
+  };
+}
+
+void TLinkForm::clearMemo() {
+  Memo->clear();
+  memoHasLines_ = false;
+}
+
+QStringList TLinkForm::logLines() const {
+  return memoHasLines_ ? Memo->toPlainText().split(u'\n') : QStringList();
+}
+
+void TLinkForm::AddLogLine(const QString& text) {
+  if (logCounter_ > kMaxLogLines) {
+    clearMemo();
+    logCounter_ = 0;
+    appendMemoLine(QStringLiteral(" Очистка сообщений"));
+  }
+  ++logCounter_;
+  appendMemoLine(QString::number(logCounter_).rightJustified(3, u'0') + QStringLiteral("  ") + text);
+}
+
+// ---- Devices -----------------------------------------------------------------------------------
+
+void TLinkForm::ListSynthesizers() {
+  FindSynthesizers(devices_, enumerator_.get());
+  UDCountRadioGroup->clearItems();
+  QStringList items;
+  for (const auto& d : devices_) {
+    AddLogLine(QStringLiteral("String=  ") + d->deviceDescription + QStringLiteral("  ") +
+               d->locationInformation);
+    items << d->locationInformation;
+  }
+  UDCountRadioGroup->setItems(items);
+  if (!items.isEmpty()) {
+    UDCountRadioGroup->setItemIndex(0);
+    devicePath_ = devices_.front()->devicePath;
+  }
+  AddLogLine(QString());
+  AddLogLine(QStringLiteral("Подключено ") + QString::number(items.size()) + QStringLiteral(" синтезаторов"));
+  AddLogLine(QString());
+}
+
+void TLinkForm::setLinkStatus(const QString& text) {
+  trace("status", text);
+  if (MainForm && MainForm->FooterStatusBar) MainForm->FooterStatusBar->setPanelText(0, text);
+}
+
+void TLinkForm::connectionReport() {
+  const int selected = UDCountRadioGroup->itemIndex();
+  if (UDCountRadioGroup->count() > 0) {
+    StartExchange(devicePath_);
+    setLinkStatus(QStringLiteral("Подключен ") +
+                  (selected >= 0 ? UDCountRadioGroup->items()[selected] : QString()));
+  } else {
+    setLinkStatus(kNoLink);
+    if (MainForm) MainForm->ClearStatusDisplay();
+  }
+}
+
+void TLinkForm::WMDeviceChange(std::uint32_t eventCode) {
+  if (eventCode != DBT_DEVNODES_CHANGED) {
+    appendMemoLine(QStringLiteral("другое событие ") +
+                   QString::number(eventCode, 16).rightJustified(8, u'0').toUpper() + u'h');
+    return;
+  }
+  AddLogLine(QStringLiteral("USB событие DBT_DEVNODES_CHANGED"));
+  // A paused thread cannot end: let it go on to the end of its cycle.
+  ResumeExchange();
+  StopExchange();
+  ListSynthesizers();
+  connectionReport();
+}
+
+void TLinkForm::devicesChanged() {
+  changePending_ = true;
+  if (changeQueued_) return;
+  changeQueued_ = true;
+  QMetaObject::invokeMethod(this, &TLinkForm::runPendingChanges, Qt::QueuedConnection);
+}
+
+void TLinkForm::runPendingChanges() {
+  changeQueued_ = false;
+  if (handlingChange_) return;  // the handler that runs now looks again when it is done
+  if (thread_ && thread_->isRunningStep()) {
+    // Reached from a nested event loop inside one of the exchange's own steps: a stop now
+    // would wait for that very step. Come back when it has returned.
+    changeQueued_ = true;
+    QTimer::singleShot(10, this, &TLinkForm::runPendingChanges);
+    return;
+  }
+  handlingChange_ = true;
+  while (changePending_) {
+    changePending_ = false;
+    WMDeviceChange(DBT_DEVNODES_CHANGED);
+  }
+  handlingChange_ = false;
+}
+
+// ---- Exchange ----------------------------------------------------------------------------------
+
+void TLinkForm::StartExchange(const QString& devicePath) {
+  if (thread_) {
+    StopExchange();
+    if (!thread_->isFinished()) return;  // could not be stopped from here (see StopExchange)
+  }
+  if (UDCountRadioGroup->itemIndex() < 0) {
+    AddLogLine(QStringLiteral("Нет подключенных приборов, нет потока данных USB!"));
+    return;
+  }
+  // The replaced thread has ended: release it and its device before the new one opens it.
+  thread_.reset();
+  rxTraced_ = false;
+  lastPanelTrace_.clear();
+  thread_ = std::make_unique<TUSB_Thread>(receivers_, platform_.openTransport);
+  if (thread_->OpenDeviceHandle(devicePath)) {
+    thread_->setWaitTime(kWaitTimeMs);
+    thread_->resume();
+    AddLogLine(QStringLiteral("Старт потока данных USB!"));
+  } else {
+    AddLogLine(QStringLiteral("Неправильный Handle!"));
+    if (thread_->openError() == EACCES) appendMemoLine(kPermissionHint);
+  }
+}
+
+void TLinkForm::StopExchange() {
+  if (!thread_) {
+    AddLogLine(QStringLiteral("Не было потока данных!"));
+    return;
+  }
+  // Terminate before resuming: a thread that never ran then ends without a cycle.
+  thread_->terminate();
+  if (thread_->isSuspended()) thread_->resume();
+  if (!thread_->waitFor()) {
+    qWarning("TLinkForm: the exchange cannot be stopped from inside its own hand-over");
+    return;
+  }
+  AddLogLine(thread_->CancelTransfers() ? QStringLiteral("Поток данных USB разрушен!")
+                                        : QStringLiteral("Не могу закрыть !"));
+  setLinkStatus(kNoLink);
+}
+
+void TLinkForm::PauseExchange() {
+  if (!thread_) return;
+  if (thread_->isSuspended()) {
+    AddLogLine(QStringLiteral("Поток USB УЖЕ остановлен!"));
+  } else {
+    thread_->suspend();
+    AddLogLine(QStringLiteral("Поток данных USB остановлен!"));
+  }
+}
+
+void TLinkForm::ResumeExchange() {
+  if (!thread_) return;
+  if (thread_->isSuspended()) {
+    thread_->resume();
+    AddLogLine(QStringLiteral("Продолжение работы потока данных USB!"));
+  } else {
+    AddLogLine(QStringLiteral("Поток USB УЖЕ работает!"));
+  }
+}
+
+// ---- Buttons -----------------------------------------------------------------------------------
+
+template <typename Action>
+void TLinkForm::withButtonDisabled(QPushButton* button, Action action) {
+  button->setEnabled(false);
+  action();
+  button->setEnabled(true);
+}
+
+void TLinkForm::SpeedButton1Click() {
+  ShowDeviceProperties(devices_, UDCountRadioGroup->itemIndex(),
+                       [this](const QString& l) { appendMemoLine(l); });
+}
+
+void TLinkForm::ClearMemoBitBtnClick() { clearMemo(); }
+
+void TLinkForm::SpeedButtonClick() { hide(); }
+
+void TLinkForm::CreateThreadButtonClick() {
+  withButtonDisabled(CreateThreadButton, [this] { StartExchange(devicePath_); });
+}
+
+void TLinkForm::DestroyThreadButtonClick() {
+  withButtonDisabled(DestroyThreadButton, [this] { StopExchange(); });
+}
+
+void TLinkForm::BitBtn1Click() {
+  withButtonDisabled(BitBtn1, [this] { ResumeExchange(); });
+}
+
+void TLinkForm::BitBtn2Click() {
+  withButtonDisabled(BitBtn2, [this] { PauseExchange(); });
 }

@@ -1,16 +1,112 @@
 #pragma once
-// The USB events window: owns the link to the synthesizer and logs what happens to it.
+// The USB events window: owns the link to the synthesizer and logs what happens to it. It
+// keeps the list of attached synthesizers, starts the exchange thread on the first one,
+// stops, pauses and resumes it, reacts to device-node changes by listing again and
+// restarting, and tells the control panel whether a synthesizer is connected.
+
+#include "usb/link_platform.h"
+#include "usb/pnp_info.h"
+#include "usb/usb_thread.h"
 
 #include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QFile;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class TRadioGroup;
 
 class TLinkForm : public QWidget {
   Q_OBJECT
  public:
-  explicit TLinkForm(QWidget* parent = nullptr);
+  // The Windows device-change event that means "device nodes changed".
+  static constexpr std::uint32_t DBT_DEVNODES_CHANGED = 0x0007;
+  static constexpr std::uint32_t kWaitTimeMs = 400;  // each cycle transfer
+  // Numbered lines kept before the log is cleared.
+  static constexpr std::uint32_t kMaxLogLines = 500;
+
+  explicit TLinkForm(LinkPlatform platform = {}, QWidget* parent = nullptr);
   ~TLinkForm() override;
+
+  void AddLogLine(const QString& text);
+  void ListSynthesizers();
+  void StartExchange(const QString& devicePath);
+  void StopExchange();
+  void PauseExchange();
+  void ResumeExchange();
+  // One device-change event (the Windows event code).
+  void WMDeviceChange(std::uint32_t eventCode);
+
+  void SpeedButton1Click();
+  void ClearMemoBitBtnClick();
+  void SpeedButtonClick();
+  void CreateThreadButtonClick();
+  void DestroyThreadButtonClick();
+  void BitBtn1Click();
+  void BitBtn2Click();
+  void FormActivate() {}
+
+  // The log as lines (an empty log has none).
+  QStringList logLines() const;
+  TUSB_Thread* currentThread() const { return thread_.get(); }
+  const QString& currentDevicePath() const { return devicePath_; }
+  const TUSBPnPList& devices() const { return devices_; }
+  std::uint32_t logCounter() const { return logCounter_; }
+  // Where the exchange's hand-overs go; by default the control panel and the receive view.
+  // Takes effect at the next start.
+  void setReceivers(LinkReceivers receivers) { receivers_ = std::move(receivers); }
+
+  QFrame* Panel2 = nullptr;
+  TRadioGroup* UDCountRadioGroup = nullptr;
+  QLabel* Label1 = nullptr;
+  QPushButton* CreateThreadButton = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QPushButton* DestroyThreadButton = nullptr;
+  QPlainTextEdit* Memo = nullptr;
+  QFrame* Panel1 = nullptr;
+  QPushButton* SpeedButton1 = nullptr;
+  QPushButton* ClearMemoBitBtn = nullptr;
+  QPushButton* SpeedButton = nullptr;
 
  private:
   void FormCreate();
+  void createControls();
+  void connectionReport();
+  void setLinkStatus(const QString& text);
+  // Appends one unnumbered line.
+  void appendMemoLine(const QString& text);
+  void clearMemo();
+  // The change monitor's notifications: one burst is handled once, after the current event.
+  void devicesChanged();
+  void runPendingChanges();
+  // Engineers' trace (QZ418_LINK_LOG=<file>): the log lines, the link state and what the
+  // windows show of the first hand-overs of each exchange, one tagged line each.
+  void trace(const char* tag, const QString& text);
+  void traceHandOvers(LinkReceivers& receivers);
+  // Runs a button's action with the button disabled meanwhile.
+  template <typename Action>
+  void withButtonDisabled(QPushButton* button, Action action);
+
+  LinkPlatform platform_;
+  LinkReceivers receivers_;
+  std::unique_ptr<DeviceEnumerator> enumerator_;
+  std::unique_ptr<DeviceChangeMonitor> monitor_;
+  TUSBPnPList devices_;
+  std::unique_ptr<TUSB_Thread> thread_;
+  QString devicePath_;
+  std::uint32_t logCounter_ = 0;
+  bool memoHasLines_ = false;
+  bool changeQueued_ = false;
+  bool changePending_ = false;
+  bool handlingChange_ = false;
+  std::unique_ptr<QFile> traceFile_;
+  QString lastPanelTrace_;
+  bool rxTraced_ = false;
 };
 
 extern TLinkForm* LinkForm;

@@ -28,9 +28,10 @@ class Panel : public ::testing::Test {
  protected:
   void SetUp() override {
     setAppFormatSettings(FormatSettings::russian());
+    // The scenario window first: created after the panel it would apply scene 1 to it.
+    schema = std::make_unique<TSchemaForm>();
     main = std::make_unique<TMainForm>();
     rx = std::make_unique<TRxDrawForm>();
-    schema = std::make_unique<TSchemaForm>();
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
   }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,6 +24,7 @@ class ProgramCopy {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
     env.insert("QZ418_DIALOG_LOG", dir.filePath("dialogs.log"));
+    env.insert("QZ418_LINK_LOG", dir.filePath("link.log"));
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(dir.path());
   }
@@ -43,16 +45,21 @@ class ProgramCopy {
   QProcess process_;
 };
 
-// True once some process holds the guard in the runtime folder.
-bool waitUntilGuardTaken(const QTemporaryDir& dir, int ms) {
-  qputenv("XDG_RUNTIME_DIR", dir.filePath("run").toLocal8Bit());
+// True once a copy has come up: the events window, created last, starts the link trace.
+// (Probing the guard itself could take it first and turn the program away.)
+bool waitUntilUp(const QTemporaryDir& dir, int ms) {
   for (int waited = 0; waited < ms; waited += 50) {
-    SingleInstanceGuard probe("QZ418");
-    if (probe.state() == SingleInstanceGuard::State::AlreadyRunning) return true;
-    probe.release();
+    if (QFileInfo(dir.filePath("link.log")).size() > 0) return true;
     QThread::msleep(50);
   }
   return false;
+}
+
+// True when the guard is held by some process (probed only while a copy is known to be up).
+bool guardHeld(const QTemporaryDir& dir) {
+  qputenv("XDG_RUNTIME_DIR", dir.filePath("run").toLocal8Bit());
+  SingleInstanceGuard probe("QZ418");
+  return probe.state() == SingleInstanceGuard::State::AlreadyRunning;
 }
 
 QString readLog(const QTemporaryDir& dir) {
@@ -71,7 +78,8 @@ TEST(SingleCopy, SecondCopyReportsAndEndsFirstStaysThenKillReleasesTheName) {
 
   ProgramCopy first(dir);
   first.start();
-  ASSERT_TRUE(waitUntilGuardTaken(dir, 15000)) << "the first copy never took the guard";
+  ASSERT_TRUE(waitUntilUp(dir, 15000)) << "the first copy did not come up";
+  EXPECT_TRUE(guardHeld(dir));
 
   ProgramCopy second(dir);
   second.start();
@@ -90,9 +98,11 @@ TEST(SingleCopy, SecondCopyReportsAndEndsFirstStaysThenKillReleasesTheName) {
   // A crash of the first copy must not leave the name taken.
   ::kill(static_cast<pid_t>(first.process().processId()), SIGKILL);
   ASSERT_TRUE(first.process().waitForFinished(5000));
+  QFile::remove(dir.filePath("link.log"));
   ProgramCopy third(dir);
   third.start();
-  EXPECT_TRUE(waitUntilGuardTaken(dir, 15000)) << "a new start after kill -9 did not take the guard";
+  EXPECT_TRUE(waitUntilUp(dir, 15000)) << "a new start after kill -9 did not come up";
+  EXPECT_TRUE(guardHeld(dir));
   EXPECT_FALSE(third.process().waitForFinished(500)) << "the new start ended by itself";
   EXPECT_EQ(readLog(dir).count("information\t"), 1) << "the new start must not report a running copy";
 }

@@ -1,0 +1,48 @@
+#pragma once
+// Saving and restoring the persistent controls of one window in one section of an INI file
+// (the state file, the scenario file and project files all use it). The section is named
+// after the window's objectName(), each control's keys after the control's objectName().
+//
+// The controls are found by walking the window's children depth first in creation order, a
+// container before what it holds, the pages of a tab widget in page order; children that are
+// windows of their own are left out, and so are unnamed objects and Qt's internal parts (names
+// starting "qt_"). What is stored, in this
+// order of tests (every matching row applies):
+//   1  QLineEdit that is no numeric field (TRealEdit, TSpinEdit, TBinHexEdit): the text
+//   2  TSpinEdit (TIntSpinEdit too): value
+//   3  QCheckBox: checked, 1/0
+//   4  QSlider: value
+//   5  QToolButton whose dynamic property "groupIndex" is not 0: checked, 1/0
+//   6  TRadioGroup: itemIndex (-1 none)
+//   7  TRealSpinEdit: value as float text (plain TRealEdit fields are not stored)
+//   8  TTabbedNotebook: pageIndex
+//   9  TBinHexEdit: name+"AsBin", name+"AsHex", name+"AsInteger"
+//   10 TStringGrid: name+"ColCount", name+"RowCount", then every cell (formvalue::gridCellKey)
+//   11 TPageControl: activePageIndex (-1 none)
+// The section holds "Top", "Left", "Width", "Height" first and "Wisible", "Enabled" last.
+//
+// Position and size are the window's frame (frameGeometry()), as the platform stored them:
+// loading moves the window so that its frame's corner lands on Top/Left and resizes it so that
+// the frame is Width x Height (with the current frame margins; 0 before the window was shown).
+// Width and Height are read only for a sizeable window (minimumSize() != maximumSize()).
+//
+// Between controls pending UI events are processed, so that timers and the exchange cycle's
+// hand-overs to the UI thread go on during a long save or load.
+
+#include <QString>
+
+class QWidget;
+
+// Rewrites the window's section whole (erased first, so keys of controls that no longer exist
+// go). The window is disabled meanwhile; its enabled state and visibility are put back after.
+// False, after "Unable to write to <file>" was shown, when the file cannot be written. A null
+// window does nothing (true).
+bool SaveFormState(const QString& fileName, QWidget* window);
+
+// Applies the window's section through the controls' normal setters; missing keys, files and
+// integer texts that are no number keep the current values. A float text that is no number
+// stops the load at that control with "'<text>' is not a valid floating point value" and gives
+// false: the controls before it keep their new values, the rest and the window's visibility
+// their old ones, and the caller should not go on with the next window. "Enabled" is never
+// read. A null window does nothing (true).
+bool LoadFormState(const QString& fileName, QWidget* window);

@@ -1,0 +1,24 @@
+#pragma once
+// Project files (*.qz4): the whole set-up of the program's own windows, saved to and loaded
+// from a file the operator chooses. One form-state section per window, in the windows'
+// creation order: MainForm, RxDrawForm, SchemaForm, LinkForm.
+
+#include "widgets/dialogs.h"
+
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+// The application's own windows in creation order (those that exist).
+QList<QWidget*> applicationWindows();
+
+// LoadFormState for every window in order; stops at the first window whose load fails.
+bool LoadAllForms(const QString& fileName);
+// SaveFormState for every window in order; stops at the first that cannot be written.
+bool SaveAllForms(const QString& fileName);
+
+// Show the dialog and load / save; return the caption the owner window is to show: the
+// chosen file's full name after success, else the owner's current caption.
+QString OpenProject(FileDialogRequest& dialog, QWidget* owner);
+QString SaveProjectAs(FileDialogRequest& dialog, QWidget* owner);

@@ -1,0 +1,300 @@
+// The built program against the virtual synthesizer, each in a temporary folder: connection,
+// the packets that arrive, what the panel shows, unplug and plug, a simulator that dies, a
+// device that leaves requests unanswered. The program's events window writes its trace to
+// QZ418_LINK_LOG; the simulator logs every command packet it takes.
+#include "panel/main_form.h"
+#include "platform/virtual_device_synth.h"
+#include "rxview/rx_draw_form.h"
+#include "scenes/schema_form.h"
+#include "support/program_paths.h"
+#include "widgets/status_bar.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+QStringList readLines(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
+  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+class LinkEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!QFileInfo(qz418SimPath()).isExecutable())
+      GTEST_SKIP() << "qz418-sim is not built (" << qz418SimPath().toStdString()
+                   << "); nothing to connect to";
+    ASSERT_TRUE(dir.isValid());
+    // The virtual-device folder lives in the runtime folder, which must be private.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("run")));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("run")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // A copy of the program keeps its state file in this folder.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("bin")));
+    program = dir.filePath(QStringLiteral("bin/qz418"));
+    ASSERT_TRUE(QFile::copy(qz418Path(), program));
+
+    env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    env.insert(QStringLiteral("QZ418_DIALOG_LOG"), dir.filePath(QStringLiteral("dialogs.log")));
+    env.insert(QStringLiteral("QZ418_LINK_LOG"), dir.filePath(QStringLiteral("link.log")));
+  }
+  void TearDown() override {
+    for (QProcess* p : {&app, &sim})
+      if (p->state() != QProcess::NotRunning) {
+        p->kill();
+        p->waitForFinished(5000);
+      }
+  }
+
+  void startSim(const QStringList& extra = {}) {
+    ++sims;
+    sim.setProcessEnvironment(env);
+    sim.setWorkingDirectory(dir.path());
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(qz418SimPath(), QStringList{QStringLiteral("--log"), simLog()} + extra);
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(socketPath()); }, 5000))
+        << "no socket " << socketPath().toStdString();
+  }
+  void simCommand(const char* line) {
+    sim.write(line);
+    sim.write("\n");
+    ASSERT_TRUE(sim.waitForBytesWritten(2000));
+  }
+  void startProgram() {
+    app.setProcessEnvironment(env);
+    app.setWorkingDirectory(dir.path());
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(program, {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+  }
+  // Ends the program as the session's end or a script does; it must stop its exchange and go.
+  void endProgram() {
+    ::kill(pid_t(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000)) << "the program did not end";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+  }
+
+  QString simLog() const { return dir.filePath(QStringLiteral("sim%1.log").arg(sims)); }
+  QString socketPath() const { return dir.filePath(QStringLiteral("run/qz418/sim0.sock")); }
+  QStringList link() const { return readLines(dir.filePath(QStringLiteral("link.log"))); }
+  int linkCount(const QString& line) const { return int(link().count(line)); }
+  bool waitForLinkCount(const QString& line, int n, int timeoutMs = 10000) const {
+    return waitFor([&] { return linkCount(line) >= n; }, timeoutMs);
+  }
+  qsizetype packets() const { return readLines(simLog()).size(); }
+
+  QTemporaryDir dir;
+  QString program;
+  QProcessEnvironment env;
+  QProcess sim, app;
+  int sims = 0;
+};
+
+const QString kConnected = QStringLiteral("status: Подключен virtual:sim0");
+const QString kNoLink = QStringLiteral("status: нет связи c QZ418!!!");
+
+// What a panel with its defaults sends and then shows for the simulator's answer, worked out in
+// this process with the same code.
+struct PanelDefaults {
+  QString packetHex;
+  QString shown;
+};
+
+PanelDefaults panelDefaults() {
+  setAppFormatSettings(FormatSettings::fromSystem());
+  TMainForm main;
+  main.saveStateOnClose = false;
+  TRxDrawForm rx;
+  TSchemaForm schema;  // its start may apply a scene to the panel, as in the program
+  std::array<std::uint8_t, 64> packet{};
+  main.BuildCommandPacket(packet);
+  VirtualSynthesizer synth;
+  synth.transfer(VirtualSynthesizer::kCommandEndpoint, packet.data(), 64);
+  main.ShowStatusReport(synth.statusReport(), 0);
+  QStringList shown{main.FooterStatusBar->panelText(1)};
+  for (const QLabel* l :
+       {main.DAC1_ModeLabel, main.Ampl1_Label, main.F1_Label, main.DAC2_ModeLabel, main.Ampl2_Label,
+        main.F2_Label, main.S1Label, main.S2Label, main.S3Label, main.S4Label})
+    shown << l->objectName() + u'=' + l->text();
+  return {QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(packet.data()), 64).toHex()),
+          QStringLiteral("panel: ") + shown.join(QStringLiteral(" | "))};
+}
+
+TEST_F(LinkEndToEnd, ConnectsSendsThePanelsPacketAndShowsTheAnswer) {
+  const PanelDefaults expected = panelDefaults();
+  startSim();
+  startProgram();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1)) << link().join(u'\n').toStdString();
+  ASSERT_TRUE(waitFor([&] { return packets() >= 20; }, 10000));
+
+  // "<ms since start> <64 bytes in hex>" per packet; every one is the panel's.
+  const QStringList sent = readLines(simLog());
+  for (const QString& line : sent) ASSERT_EQ(line.section(u' ', 1), expected.packetHex) << line.toStdString();
+  // The cycle runs at the 20 ms pause plus the transfers.
+  const double periodMs =
+      (sent.back().section(u' ', 0, 0).toDouble() - sent.front().section(u' ', 0, 0).toDouble()) /
+      (sent.size() - 1);
+  EXPECT_GE(periodMs, 19.5);
+  EXPECT_LT(periodMs, 60);
+
+  // The status of the second cycle on echoes the first packet: the panel shows what it sends.
+  ASSERT_TRUE(waitForLinkCount(expected.shown, 1)) << link().join(u'\n').toStdString();
+  // The receive view got the simulated pulse: well above the noise, where the simulator puts it.
+  const QStringList rx = link().filter(QStringLiteral("rx: "));
+  ASSERT_EQ(rx.size(), 1);
+  const QStringList f = rx[0].split(u' ');  // rx: min A max B at I
+  ASSERT_EQ(f.size(), 7);
+  EXPECT_GT(f[4].toInt() - f[2].toInt(), 40) << rx[0].toStdString();
+  EXPECT_GE(f[6].toInt(), VirtualSynthesizer::kPulseStart);
+  EXPECT_LT(f[6].toInt(), VirtualSynthesizer::kPulseStart + 500);
+
+  endProgram();
+  const QStringList l = link();
+  EXPECT_EQ(l.back(), kNoLink);
+  EXPECT_EQ(l[l.size() - 2].mid(10), QStringLiteral("Поток данных USB разрушен!"));
+}
+
+TEST_F(LinkEndToEnd, UnplugAndPlugInALoop) {
+  startSim();
+  startProgram();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1));
+  for (int i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(i);
+    simCommand("unplug");
+    ASSERT_TRUE(waitFor(
+        [&] { return link().filter(QStringLiteral("Подключено 0 синтезаторов")).size() >= i; }, 10000));
+    EXPECT_EQ(link().back(), kNoLink);
+    const qsizetype before = packets();
+    QThread::msleep(150);
+    EXPECT_EQ(packets(), before) << "packets while unplugged";
+    simCommand("plug");
+    ASSERT_TRUE(waitForLinkCount(kConnected, i + 1)) << link().join(u'\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return packets() >= before + 5; }, 5000)) << "no packets after plugging in";
+  }
+  EXPECT_EQ(app.state(), QProcess::Running);
+  endProgram();
+}
+
+// A simulator killed outright leaves its socket behind and says nothing; the program goes on
+// cycling against nothing and takes the next simulator when it appears.
+TEST_F(LinkEndToEnd, SimulatorKilledAndStartedAgain) {
+  startSim();
+  startProgram();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1));
+  ASSERT_TRUE(waitFor([&] { return packets() >= 5; }, 5000));
+  sim.kill();
+  ASSERT_TRUE(sim.waitForFinished(5000));
+  QThread::msleep(1500);
+  ASSERT_EQ(app.state(), QProcess::Running);
+  // The panel shows the failure (the code of a device gone) rather than freezing.
+  EXPECT_TRUE(
+      waitFor([&] { return !link().filter(QRegularExpression("^panel: Cod=(?!0000h)")).isEmpty(); }, 5000))
+      << link().join(u'\n').toStdString();
+
+  startSim();
+  ASSERT_TRUE(waitFor([&] { return packets() >= 5; }, 10000)) << link().join(u'\n').toStdString();
+  EXPECT_GE(linkCount(kConnected), 2);
+  endProgram();
+}
+
+// Every other request left unanswered: the cycle goes on at the wait time's pace, the panel
+// shows the timeout, and the program still ends at once when asked.
+TEST_F(LinkEndToEnd, UnansweredRequests) {
+  startSim({QStringLiteral("--drop-every"), QStringLiteral("2")});
+  startProgram();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1));
+  ASSERT_TRUE(waitFor([&] { return !link().filter(QStringLiteral("panel: Cod=006Eh")).isEmpty(); }, 10000))
+      << link().join(u'\n').toStdString();
+  const qsizetype before = packets();
+  QThread::msleep(2500);
+  EXPECT_GT(packets(), before) << "the cycle stopped";
+  QElapsedTimer t;
+  t.start();
+  endProgram();
+  EXPECT_LT(t.elapsed(), 8000);
+}
+
+// A hundred device-node changes in a burst (sockets appearing and going in the virtual-device
+// folder; they accept no connection, so they are no synthesizers): the program answers them
+// without falling behind and is connected to the simulator afterwards.
+TEST_F(LinkEndToEnd, BurstOfDeviceChanges) {
+  startSim();
+  startProgram();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1));
+  const QString folder = dir.filePath(QStringLiteral("run/qz418"));
+  QStringList made;
+  for (int i = 0; i < 50; ++i) {
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/burst%1.sock").arg(i));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    ASSERT_LT(std::size_t(path.size()), sizeof a.sun_path);
+    std::memcpy(a.sun_path, path.constData(), std::size_t(path.size()));
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(fd);
+    made << QString::fromLocal8Bit(path);
+    QThread::msleep(2);  // the monitor answers a change of the set, not each file event
+  }
+  for (const QString& f : made) {
+    QFile::remove(f);
+    QThread::msleep(2);
+  }
+
+  QElapsedTimer t;
+  t.start();
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const QStringList l = link();
+        qsizetype lastChange = l.size() - 1;
+        while (lastChange > 0 && !l[lastChange].contains(QStringLiteral("USB событие"))) --lastChange;
+        return lastChange > 0 && l.indexOf(kConnected, lastChange) > 0;
+      },
+      20000))
+      << link().join(u'\n').toStdString();
+  const qsizetype before = packets();
+  ASSERT_TRUE(waitFor([&] { return packets() >= before + 10; }, 5000)) << "no packets after the burst";
+  const qsizetype handled = link().filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size();
+  EXPECT_GE(handled, 1);
+  EXPECT_LE(handled, 100);
+  std::printf("[          ] 100 changes answered by %lld notifications in %lld ms\n",
+              static_cast<long long>(handled), static_cast<long long>(t.elapsed()));
+  endProgram();
+}
+
+}  // namespace

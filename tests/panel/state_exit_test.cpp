@@ -1,0 +1,76 @@
+// What the panel does with the state file at exit: the drive question and the order of work.
+#include "panel/main_form.h"
+#include "rxview/rx_draw_form.h"
+#include "shell/message_form.h"
+#include "support/recording_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class DriveQuestion : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = TMainForm::driveOfPath; }
+  void TearDown() override { TMainForm::driveOfPath = saved_; }
+  std::function<DriveInfo(const QString&)> saved_;
+};
+
+}  // namespace
+
+TEST_F(DriveQuestion, DecidedByTheKindOfDrive) {
+  struct Case {
+    DriveType type;
+    QString root;
+    bool answer;
+    bool expected;
+    QString question;  // empty: no question
+  } cases[] = {
+      {DriveType::Fixed, "/", false, true, ""},
+      {DriveType::CdRom, "/media/cdrom/", true, false, ""},
+      {DriveType::Unknown, "", true, false, ""},
+      {DriveType::NoRootDir, "", true, false, ""},
+      {DriveType::Removable, "/media/usb/", true, true,
+       "Программа QZ418.EXE запущена со сменного диска /media/usb/\rКаталог /media/usb/qz/\r"
+       "Запись состояния программы может занять несколько минут.\rСохранить состояние?"},
+      {DriveType::Removable, "/media/usb/", false, false, "same"},
+      {DriveType::Remote, "/mnt/share/", true, true,
+       "Программа QZ418.EXE запущена с сетевого диска /mnt/share/\rКаталог /media/usb/qz/\r"
+       "Запись состояния программы может занять несколько минут.\rСохранить состояние?"},
+      {DriveType::RamDisk, "/tmp/", true, true,
+       "Программа QZ418.EXE запущена с RAM диска /tmp/\rКаталог /media/usb/qz/\rСохранить состояние?"},
+  };
+  TMainForm form;
+  form.saveStateOnClose = false;
+  for (const auto& c : cases) {
+    ScopedRecordingDialogs d;
+    d->answers.push_back(c.answer);
+    TMainForm::driveOfPath = [&](const QString&) { return DriveInfo{c.type, c.root}; };
+    EXPECT_EQ(form.ConfirmStateSave("/media/usb/qz/qz418.ini"), c.expected) << int(c.type);
+    if (c.question.isEmpty()) {
+      EXPECT_TRUE(d->calls.empty()) << int(c.type);
+    } else {
+      ASSERT_EQ(d->calls.size(), 1u);
+      EXPECT_EQ(d->calls[0].kind, "warningYesNo");
+      if (c.question != "same") {
+        EXPECT_EQ(d->calls[0].text, c.question);
+      }
+    }
+  }
+}
+
+TEST_F(DriveQuestion, CloseStopsTheExchangeBeforeAskingAndEndsWithTheLastMessage) {
+  std::vector<QString> order;
+  TMainForm form;
+  form.stopExchange = [&] { order.push_back("stop"); };
+  TMainForm::driveOfPath = [&](const QString&) {
+    order.push_back("drive");
+    return DriveInfo{DriveType::CdRom, "/media/cdrom/"};  // nothing is written
+  };
+  form.show();
+  form.close();
+  EXPECT_EQ(order, (std::vector<QString>{"stop", "drive"}));
+  ASSERT_NE(MessageForm, nullptr);
+  EXPECT_TRUE(MessageForm->isVisible()) << "the message stays up until the program ends";
+  EXPECT_EQ(MessageForm->windowTitle(), " ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!");
+  EXPECT_EQ(MessageForm->messageText(), "Конец!!!");
+}

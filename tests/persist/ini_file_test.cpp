@@ -1,0 +1,320 @@
+// INI file: the reading and writing rules of the profile functions, byte-exact preservation of
+// everything not written, tolerance of odd files, and the atomic replacement of the file.
+
+#include "persist/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <csignal>
+#include <functional>
+
+#include "base/cp1251.h"
+#include "persist_support.h"
+
+namespace {
+
+QByteArray cp(const char* utf8) { return toCp1251(QString::fromUtf8(utf8)); }
+
+TEST(IniFileTest, ReadsLikeTheProfileFunctions) {
+  struct Case {
+    const char* name;
+    QByteArray file;
+    const char* section;
+    const char* key;
+    std::optional<QString> expected;
+  };
+  const QString long2047(2047, u'x');
+  const Case cases[] = {
+      {"section and key without case", "[MainForm]\r\nTop=5\r\n", "mainform", "TOP", "5"},
+      {"Cyrillic names without case", cp("[Форма]\r\nКлюч=1\r\n"), "ФОРМА", "ключ", "1"},
+      {"first key wins", "[S]\r\nA=1\r\na=2\r\n", "S", "A", "1"},
+      {"first section wins", "[S]\r\nA=1\r\n[s]\r\nA=2\r\nB=3\r\n", "S", "B", std::nullopt},
+      {"blanks around name and value", "[S]\r\n  A \t=   x y  \r\n", "S", "A", "x y"},
+      {"double quotes", "[S]\r\nA=\"  q  \"\r\n", "S", "A", "  q  "},
+      {"single quotes", "[S]\r\nA='q'\r\n", "S", "A", "q"},
+      {"unmatched quotes stay", "[S]\r\nA=\"q'\r\n", "S", "A", "\"q'"},
+      {"a lone quote stays", "[S]\r\nA=\"\r\n", "S", "A", "\""},
+      {"value with '='", "[S]\r\nA=b=c\r\n", "S", "A", "b=c"},
+      {"empty value", "[S]\r\nA=\r\n", "S", "A", ""},
+      {"cp1251 text", cp("[S]\r\nT1_Edit=  ??? мкс\r\n"), "S", "T1_Edit", QString::fromUtf8("??? мкс")},
+      {"UTF-8 after a byte-order mark", "\xEF\xBB\xBF[S]\nA=\xD0\xBC\xD0\xBA\xD1\x81\n", "s", "a",
+       QString::fromUtf8("мкс")},
+      {"LF only, no final line end", "[S]\nA=1\n[T]\nB=2", "T", "B", "2"},
+      {"header with blanks before it", "  [S]  \r\nA=1", "S", "A", "1"},
+      {"comment is no key", "[S]\r\n;A=1\r\n", "S", ";A", std::nullopt},
+      {"lines before any section", "A=1\r\n[S]\r\n", "S", "A", std::nullopt},
+      {"line without '='", "[S]\r\nA\r\n", "S", "A", std::nullopt},
+      {"missing section", "[S]\r\nA=1\r\n", "T", "A", std::nullopt},
+      {"cut at 2047", "[S]\r\nA=" + QByteArray(3000, 'x') + "\r\n", "S", "A", long2047},
+      {"quotes dropped before the cut", "[S]\r\nA=\"" + QByteArray(2047, 'x') + "\"\r\n", "S", "A", long2047},
+      {"NUL bytes are text", QByteArray("[S]\r\nA=a\0b\r\n", 12), "S", "A",
+       QStringView(u"a\0b", 3).toString()},
+  };
+  for (const Case& c : cases) {
+    const IniFile ini(c.file);
+    EXPECT_EQ(ini.value(QString::fromUtf8(c.section), QString::fromUtf8(c.key)), c.expected) << c.name;
+  }
+}
+
+TEST(IniFileTest, DefaultLosesTrailingSpacesAndIsCut) {
+  const IniFile ini(QByteArray("[S]\r\nA=1\r\n"));
+  EXPECT_EQ(ini.readString(u"S", u"A", u"d"), "1");
+  EXPECT_EQ(ini.readString(u"S", u"B", u"  d  "), "  d");
+  EXPECT_EQ(ini.readString(u"S", u"B", QString(3000, u'y')).size(), 2047);
+}
+
+// A step applied to a file: a write, or an erase when key is null.
+struct Step {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+QByteArray apply(const QByteArray& before, std::initializer_list<Step> steps) {
+  IniFile ini(before);
+  for (const Step& s : steps) {
+    if (s.key)
+      ini.writeString(QString::fromUtf8(s.section), QString::fromUtf8(s.key), QString::fromUtf8(s.value));
+    else
+      ini.eraseSection(QString::fromUtf8(s.section));
+  }
+  return ini.toBytes();
+}
+
+TEST(IniFileTest, WritesInPlaceAndKeepsEverythingElse) {
+  struct Case {
+    const char* name;
+    QByteArray before;
+    std::initializer_list<Step> steps;
+    QByteArray after;
+  };
+  const Case cases[] = {
+      {"new file", "", {{"S", "A", "1"}, {"S", "B", "2"}}, "[S]\r\nA=1\r\nB=2\r\n"},
+      {"value replaced in place, other line ends kept",
+       "; head\n[S]\nA = old\nB=2\n",
+       {{"S", "a", "new"}},
+       "; head\n[S]\nA =new\r\nB=2\n"},
+      {"same value changes nothing", "[S]\nA=1\n", {{"S", "A", "1"}}, "[S]\nA=1\n"},
+      {"new key after the last key, before trailing blanks and comments",
+       "[S]\r\nA=1\r\n; note\r\n\r\n[T]\r\nX=1\r\n",
+       {{"S", "B", "2"}},
+       "[S]\r\nA=1\r\nB=2\r\n; note\r\n\r\n[T]\r\nX=1\r\n"},
+      {"new key in a section without keys",
+       "[S]\r\n\r\n[T]\r\n",
+       {{"S", "A", "1"}},
+       "[S]\r\nA=1\r\n\r\n[T]\r\n"},
+      {"new section after a last line without line end",
+       "[S]\nA=1",
+       {{"T", "B", "2"}},
+       "[S]\nA=1\r\n[T]\r\nB=2\r\n"},
+      {"new key after a last line without line end", "[S]\nA=1", {{"S", "B", "2"}}, "[S]\nA=1\r\nB=2\r\n"},
+      {"erase a middle section with its comments",
+       "[A]\r\nx=1\r\n[B]\r\n; c\r\ny=2\r\n\r\n[C]\r\nz=3\r\n",
+       {{"b", nullptr, nullptr}},
+       "[A]\r\nx=1\r\n[C]\r\nz=3\r\n"},
+      {"erase then write: the section moves to the end",
+       "[A]\r\nx=1\r\n[B]\r\ny=2\r\n",
+       {{"A", nullptr, nullptr}, {"A", "x", "9"}},
+       "[B]\r\ny=2\r\n[A]\r\nx=9\r\n"},
+      {"erase takes the first of two, writes then go to the second",
+       "[A]\r\nx=1\r\n[B]\r\n[a]\r\nx=2\r\ny=3\r\n",
+       {{"A", nullptr, nullptr}, {"A", "x", "7"}},
+       "[B]\r\n[a]\r\nx=7\r\ny=3\r\n"},
+      {"only the first duplicate key is replaced",
+       "[S]\r\nA=1\r\nA=2\r\n",
+       {{"S", "a", "5"}},
+       "[S]\r\nA=5\r\nA=2\r\n"},
+      {"erase a missing section", "[A]\r\n", {{"B", nullptr, nullptr}}, "[A]\r\n"},
+      {"line breaks in a value become blanks", "", {{"S", "A", "a\r\nb"}}, "[S]\r\nA=a  b\r\n"},
+      {"UTF-8 file stays UTF-8",
+       "\xEF\xBB\xBF[S]\nA=1\n",
+       {{"S", "B", "\xD0\xB4"}},
+       "\xEF\xBB\xBF[S]\nA=1\n"
+       "B=\xD0\xB4\r\n"},
+      {"cp1251 file gets cp1251", "[S]\r\n", {{"S", "A", "\xD0\xB4"}}, "[S]\r\nA=\xE4\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(apply(c.before, c.steps), c.after) << c.name;
+}
+
+TEST(IniFileTest, KeysWrittenAfterAppendsAreFoundAndReplaced) {
+  IniFile ini(QByteArray("[S]\r\nA=1\r\n"));
+  for (int i = 0; i < 300; ++i) ini.writeString(u"S", QStringLiteral("K%1").arg(i), QString::number(i));
+  for (int i = 0; i < 300; i += 7) ini.writeString(u"s", QStringLiteral("k%1").arg(i), QStringLiteral("x"));
+  EXPECT_EQ(ini.value(u"S", u"K7"), "x");
+  EXPECT_EQ(ini.value(u"S", u"K8"), "8");
+  EXPECT_EQ(ini.toBytes().count("K7="), 1);
+  // Read again from the text: the same answers.
+  const IniFile again(ini.toBytes());
+  EXPECT_EQ(again.value(u"S", u"K299"), "299");
+  EXPECT_EQ(again.value(u"S", u"A"), "1");
+}
+
+TEST(IniFileTest, OtherSectionsStayByteIdenticalInAJunkFile) {
+  // Junk, binary bytes, odd line ends and duplicates around the section that is rewritten.
+  QByteArray junk;
+  QRandomGenerator rng(42);
+  for (int i = 0; i < 4000; ++i) junk.append(char(rng.bounded(256)));
+  const QByteArray head = "garbage\r\r\n[Other]\nk=v\n" + junk + "\n";
+  const QByteArray tail = "[Tail]\r\n=\r\n[Target]\r\nA=dup\r\n\x1a";
+  const QByteArray before = head + "[Target]\r\nA=1\r\nB=2\r\n" + tail;
+  IniFile ini(before);
+  // The junk may hold headers of its own; only assert on it if it holds no "[Target]".
+  ini.eraseSection(u"Target");
+  ini.writeString(u"Target", u"A", u"3");
+  const QByteArray after = ini.toBytes();
+  ASSERT_TRUE(after.startsWith(head)) << "the text ahead of the section changed";
+  EXPECT_TRUE(after.contains(tail.left(tail.indexOf("A=dup"))));
+  const IniFile reread(after);
+  EXPECT_EQ(reread.value(u"Target", u"A"), "3");
+  EXPECT_EQ(reread.value(u"Other", u"k"), "v");
+}
+
+TEST(IniFileTest, OddFilesNeverBreakIt) {
+  QRandomGenerator rng(7);
+  QByteArray binary(200000, '\0');
+  for (char& c : binary) c = char(rng.bounded(256));
+  QByteArray brackets;
+  for (int i = 0; i < 20000; ++i) brackets.append(i % 3 ? "[" : "]=\n[");
+  const QByteArray inputs[] = {
+      QByteArray(),
+      QByteArray("\xEF\xBB"),
+      QByteArray("\xEF\xBB\xBF"),
+      QByteArray("["),
+      QByteArray("[]"),
+      QByteArray("[S"),
+      QByteArray("[S]\r"),
+      QByteArray("=\n=\n"),
+      QByteArray("\r\r\r\n\n"),
+      binary,
+      brackets,
+  };
+  for (const QByteArray& in : inputs) {
+    IniFile ini(in);
+    EXPECT_EQ(ini.toBytes(), in) << "unchanged text must come back unchanged";
+    (void)ini.value(u"S", u"");
+    (void)ini.value(u"", u"");
+    ini.writeString(u"S", u"K", u"v");
+    ini.writeString(u"", u"", u"w");
+    EXPECT_EQ(IniFile(ini.toBytes()).value(u"S", u"K"), "v");
+    ini.eraseSection(u"S");
+    if (!in.contains("[S")) {
+      EXPECT_FALSE(IniFile(ini.toBytes()).hasSection(u"S"));
+    }
+  }
+}
+
+TEST(IniFileTest, AHundredMegabytesLoadInLinearTime) {
+  // Realistic lines in thousands of sections, with the section looked for near the end.
+  QByteArray block;
+  for (int k = 0; k < 40; ++k) block.append(QStringLiteral("Key%1=  value %1 \r\n").arg(k).toLatin1());
+  QByteArray big;
+  const qsizetype target = 100 << 20;
+  big.reserve(target + 4096);
+  for (int s = 0; big.size() < target; ++s) big.append("[Form" + QByteArray::number(s) + "]\r\n" + block);
+  big.append("[Wanted]\r\nX=1\r\n");
+  QElapsedTimer t;
+  t.start();
+  IniFile ini(big);
+  EXPECT_EQ(ini.value(u"wanted", u"x"), "1");
+  for (int k = 0; k < 200; ++k) (void)ini.value(u"Wanted", QStringLiteral("Key%1").arg(k));
+  ini.writeString(u"Wanted", u"Y", u"2");
+  const QByteArray out = ini.toBytes();
+  EXPECT_EQ(out.size(), big.size() + 5);
+  // One huge line and one huge section: each a single pass.
+  IniFile line(QByteArray(50 << 20, 'a'));
+  (void)line.value(u"a", u"a");
+  QByteArray oneSection = "[S]\n";
+  for (int i = 0; oneSection.size() < (30 << 20); ++i)
+    oneSection.append("k" + QByteArray::number(i) + "=1\n");
+  IniFile section(oneSection);
+  for (int k = 0; k < 200; ++k) (void)section.value(u"S", QStringLiteral("x%1").arg(k));
+  EXPECT_LT(t.elapsed(), 30000) << "seconds, not minutes (also under the sanitizers)";
+}
+
+class AtomicWriteTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  QString path(const QString& name) const { return dir.filePath(name); }
+  QStringList entries() const {
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+  }
+};
+
+TEST_F(AtomicWriteTest, ReplacesTheFileKeepingItsPermissions) {
+  const QString p = path("state.ini");
+  ASSERT_TRUE(writeBytes(p, "old"));
+  ASSERT_TRUE(QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+  QString error;
+  ASSERT_TRUE(writeFileAtomically(p, "new", &error)) << error.toStdString();
+  EXPECT_EQ(readBytes(p), "new");
+  EXPECT_EQ(QFile::permissions(p) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+  EXPECT_EQ(entries(), QStringList{"state.ini"}) << "no temporary file left";
+}
+
+TEST_F(AtomicWriteTest, WritesThroughASymbolicLink) {
+  const QString real = path("real.ini");
+  ASSERT_TRUE(writeBytes(real, "old"));
+  ASSERT_TRUE(QFile::link(real, path("link.ini")));
+  ASSERT_TRUE(writeFileAtomically(path("link.ini"), "new"));
+  EXPECT_TRUE(QFileInfo(path("link.ini")).isSymLink());
+  EXPECT_EQ(readBytes(real), "new");
+}
+
+TEST_F(AtomicWriteTest, FailuresLeaveTheOldFileWhole) {
+  QString error;
+  // The target is a folder.
+  ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
+  EXPECT_FALSE(writeFileAtomically(path("folder.ini"), "x", &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(QFileInfo(path("folder.ini")).isDir());
+  // No such folder.
+  EXPECT_FALSE(writeFileAtomically(path("missing/state.ini"), "x"));
+
+  // The disk fills up midway (a file-size limit works for root too): the old text survives.
+  const QString p = path("state.ini");
+  const QByteArray old(1000, 'o');
+  ASSERT_TRUE(writeBytes(p, old));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool ok = writeFileAtomically(p, QByteArray(100000, 'n'), &error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(readBytes(p), old);
+  EXPECT_EQ(entries(), (QStringList{"folder.ini", "state.ini"})) << "the half-written file is removed";
+
+  // A read-only folder (root writes anyway: only meaningful for other users).
+  if (geteuid() != 0) {
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    EXPECT_FALSE(writeFileAtomically(p, "n"));
+    EXPECT_EQ(readBytes(p), old);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+}
+
+TEST_F(AtomicWriteTest, LoadTellsAMissingFileFromAnUnreadableOne) {
+  IniFile ini;
+  EXPECT_TRUE(ini.load(path("none.ini")));
+  EXPECT_FALSE(ini.hasSection(u"S"));
+  ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
+  EXPECT_FALSE(ini.load(path("folder.ini")));
+  ASSERT_TRUE(writeBytes(path("a.ini"), "[S]\nA=1\n"));
+  ASSERT_TRUE(ini.load(path("a.ini")));
+  ini.writeString(u"S", u"B", u"2");
+  ASSERT_TRUE(ini.save(path("a.ini")));
+  EXPECT_EQ(readBytes(path("a.ini")), "[S]\nA=1\nB=2\r\n");
+}
+
+}  // namespace
