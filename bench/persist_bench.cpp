@@ -64,12 +64,24 @@ struct StateFile {
   }
 };
 
+// Created on first use and kept to the end of the process.
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "bench_persist_bench";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication* app = new QApplication(argc, argv);
+  (void)app;
+}
+
 void BM_SaveFormState(benchmark::State& state) {
+  ensureApplication();
   StateFile f;
   for (auto _ : state) benchmark::DoNotOptimize(SaveFormState(f.path, f.panel.get()));
 }
 
 void BM_LoadFormState(benchmark::State& state) {
+  ensureApplication();
   StateFile f;
   for (auto _ : state) benchmark::DoNotOptimize(LoadFormState(f.path, f.panel.get()));
 }
@@ -79,11 +91,4 @@ BENCHMARK(BM_LoadFormState)->Unit(benchmark::kMillisecond)->Repetitions(10)->Rep
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  benchmark::Initialize(&argc, argv);
-  QApplication app(argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+BENCHMARK_MAIN();

@@ -6,13 +6,13 @@
 // cannot be read prints "invalid" (and the exit status becomes 1), so output lines stay
 // aligned with input lines. Blank lines are echoed as blank lines.
 
-#include "base/number_text.h"
-#include "panel/device_codes.h"
-
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "base/number_text.h"
+#include "panel/device_codes.h"
 
 namespace {
 

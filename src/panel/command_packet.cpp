@@ -36,7 +36,9 @@ void fillChannelBlock(const ChannelSettings& c, std::uint8_t* b) {
   std::uint8_t am = 0x00;
   std::uint32_t amFrequency = 0;
 
-  const auto countOf = [](int n) -> std::uint32_t { return n < 0 ? 0 : n > 255 ? 255 : static_cast<std::uint32_t>(n); };
+  const auto countOf = [](int n) -> std::uint32_t {
+    return n < 0 ? 0 : n > 255 ? 255 : static_cast<std::uint32_t>(n);
+  };
   const std::uint8_t signOf = c.signItem == 0 ? 1 : 0;
 
   switch (c.mode) {
@@ -96,15 +98,16 @@ void fillChannelBlock(const ChannelSettings& c, std::uint8_t* b) {
 void buildCommandPacket(const PanelSettings& panel, std::span<std::uint8_t, kCommandPacketSize> packet) {
   std::uint8_t* p = packet.data();
   p[0] = static_cast<std::uint8_t>((panel.syncLevel + 128) & 0xFF);
-  p[1] = static_cast<std::uint8_t>((panel.syncEdgeItem == 1 ? 0x01 : 0x00) | ((panel.inputRangeCode & 0x03) << 3) |
-                                   (panel.load50Ohm ? 0x20 : 0x00));
+  p[1] = static_cast<std::uint8_t>((panel.syncEdgeItem == 1 ? 0x01 : 0x00) |
+                                   ((panel.inputRangeCode & 0x03) << 3) | (panel.load50Ohm ? 0x20 : 0x00));
 
   const ChannelSettings& c1 = panel.channel[0];
   const ChannelSettings& c2 = panel.channel[1];
   // Divider byte: 0x00 means the 20 dB divider is in. Pages outside 0-4 keep the preset.
   p[2] = (c1.mode >= ModePulse && c1.mode <= ModeOff && c1.dividerIn) ? 0x00 : 0xFF;
   fillChannelBlock(c1, p + 2);
-  const int calibration = (c1.mode == ModeSine && c1.calibration ? 1 : 0) + (c2.mode == ModeSine && c2.calibration ? 2 : 0);
+  const int calibration =
+      (c1.mode == ModeSine && c1.calibration ? 1 : 0) + (c2.mode == ModeSine && c2.calibration ? 2 : 0);
   p[29] = static_cast<std::uint8_t>(calibration);
   fillChannelBlock(c2, p + 29);
 

@@ -1,5 +1,18 @@
 #include "panel/main_form.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+
 #include "base/number_text.h"
 #include "persist/form_state.h"
 #include "persist/project_files.h"
@@ -14,22 +27,11 @@
 #include "widgets/real_spin_edit.h"
 #include "widgets/status_bar.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QCloseEvent>
-#include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLayout>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSlider>
-#include <QStyle>
-#include <QToolButton>
-
 TMainForm* MainForm = nullptr;
 
-std::function<DriveInfo(const QString&)> TMainForm::driveOfPath = [](const QString& path) { return driveOf(path); };
+std::function<DriveInfo(const QString&)> TMainForm::driveOfPath = [](const QString& path) {
+  return driveOf(path);
+};
 
 namespace {
 
@@ -96,8 +98,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, int w = kF
 
 void placeRow(QWidget* field, int row) { field->setGeometry(kFieldX, kTop + row * kRow, kFieldW, kFieldH); }
 
-QCheckBox* makeCheck(QWidget* parent, const QString& objectName, const QString& caption, bool checked, int x, int y,
-                     int w = 180) {
+QCheckBox* makeCheck(QWidget* parent, const QString& objectName, const QString& caption, bool checked, int x,
+                     int y, int w = 180) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(objectName);
   c->setChecked(checked);
@@ -239,8 +241,8 @@ void TMainForm::createChannel(int c, int x) {
     cc.warningLabels.append(label);
   }
   if (c == 0) {
-    Ch1S_OffCheckBox = makeCheck(cc.group, QStringLiteral("Ch1S_OffCheckBox"), QStringLiteral("Делитель 20дБ"), false,
-                                 110, y + 16, 140);
+    Ch1S_OffCheckBox = makeCheck(cc.group, QStringLiteral("Ch1S_OffCheckBox"),
+                                 QStringLiteral("Делитель 20дБ"), false, 110, y + 16, 140);
     Ch1S_OffCheckBox->setFont(boldFont(Ch1S_OffCheckBox));
   }
 
@@ -312,8 +314,10 @@ void TMainForm::createModePage(int c, int m) {
       realRow(p.dfreq, "DfreqPBSuperSpin", QStringLiteral("Приращение частоты (МГц)"), kFrequencyStep);
   } else {
     // Pulse and sine pages: the carrier frequency under its RF box, the AM frequency under its AM box.
-    const QString hfCaption = (c == 1 && m == ModePulse) ? QStringLiteral("ВЧ модуляция    ") : QStringLiteral("ВЧ модуляция");
-    p.hfModulation = makeCheck(w, name(c, L, "HFModulationCheckBox"), hfCaption, true, kLabelX, kTop + row * kRow);
+    const QString hfCaption =
+        (c == 1 && m == ModePulse) ? QStringLiteral("ВЧ модуляция    ") : QStringLiteral("ВЧ модуляция");
+    p.hfModulation =
+        makeCheck(w, name(c, L, "HFModulationCheckBox"), hfCaption, true, kLabelX, kTop + row * kRow);
     ++row;
     realRow(p.freq, "FreqPBSuperSpin", QStringLiteral("     Частота (МГц)"), kFrequency);
     p.amModulation = makeCheck(w, name(c, L, "AMCheckBox"), QStringLiteral("АМ НЧ модуляция"), false, kLabelX,
@@ -321,10 +325,10 @@ void TMainForm::createModePage(int c, int m) {
     ++row;
     realRow(p.am, "AMPBSuperSpin", QStringLiteral("     Частота АМ (КГц)"), kAmFrequency);
     if (m == ModeSine) {
-      p.calibration = makeCheck(w,
-                                c == 0 ? QStringLiteral("Ch1S_RF_To_Ch2_CheckBox") : QStringLiteral("Ch2S_RF_To_Ch1_CheckBox"),
-                                QStringLiteral("Режим поверки и калибровки канала #%1").arg(c + 1), false, kLabelX,
-                                kTop + row * kRow, 310);
+      p.calibration = makeCheck(
+          w, c == 0 ? QStringLiteral("Ch1S_RF_To_Ch2_CheckBox") : QStringLiteral("Ch2S_RF_To_Ch1_CheckBox"),
+          QStringLiteral("Режим поверки и калибровки канала #%1").arg(c + 1), false, kLabelX,
+          kTop + row * kRow, 310);
       ++row;
     }
   }
@@ -334,10 +338,12 @@ void TMainForm::createModePage(int c, int m) {
     ++row;
   }
   if (m == ModePulse || m == ModeSine) {
-    p.message = new QLabel(m == ModePulse ? QStringLiteral("Не указан вид модуляции. Канал выдает видеоимпульсы!!!")
-                                          : QStringLiteral("Не указан вид модуляции. Канал не работает!!!"),
-                           w);
-    p.message->setObjectName(QStringLiteral("CH%1_%2_MessageLabel").arg(c + 1).arg(m == ModePulse ? "Pulse" : "Sinus"));
+    p.message =
+        new QLabel(m == ModePulse ? QStringLiteral("Не указан вид модуляции. Канал выдает видеоимпульсы!!!")
+                                  : QStringLiteral("Не указан вид модуляции. Канал не работает!!!"),
+                   w);
+    p.message->setObjectName(
+        QStringLiteral("CH%1_%2_MessageLabel").arg(c + 1).arg(m == ModePulse ? "Pulse" : "Sinus"));
     p.message->setWordWrap(true);
     p.message->setAlignment(Qt::AlignCenter);
     p.message->setFont(boldFont(p.message));
@@ -497,7 +503,8 @@ void TMainForm::FormClose() {
     // The text names the file the operators know, whatever this executable is called.
     MessageForm->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
     // A folder that refuses the first section refuses the others too: one error box is enough.
-    if (SaveFormState(stateFile, this) && SaveFormState(stateFile, RxDrawForm)) SaveFormState(stateFile, LinkForm);
+    if (SaveFormState(stateFile, this) && SaveFormState(stateFile, RxDrawForm))
+      SaveFormState(stateFile, LinkForm);
     MessageForm->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
     if (SchemaForm) SchemaForm->StoreScenesOnExit();
   }
@@ -582,7 +589,8 @@ StatusCaptions TMainForm::statusCaptions() const {
   return captions;
 }
 
-void TMainForm::ShowStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report, std::uint32_t errorCode) {
+void TMainForm::ShowStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report,
+                                 std::uint32_t errorCode) {
   static const StatusCaptions captions = statusCaptions();
   const StatusTexts t = decodeStatusReport(report, errorCode, captions, appFormatSettings());
   FooterStatusBar->setPanelText(1, t.statusBar);
@@ -603,8 +611,8 @@ void TMainForm::ShowStatusReport(const std::array<std::uint8_t, kStatusReportSiz
 }
 
 void TMainForm::ClearStatusDisplay() {
-  for (QLabel* l : {DAC1_ModeLabel, Ampl1_Label, F1_Label, DAC2_ModeLabel, Ampl2_Label, F2_Label, S1Label, S2Label,
-                    S3Label, S4Label})
+  for (QLabel* l : {DAC1_ModeLabel, Ampl1_Label, F1_Label, DAC2_ModeLabel, Ampl2_Label, F2_Label, S1Label,
+                    S2Label, S3Label, S4Label})
     l->setText(QStringLiteral("???"));
   if (SchemaForm) SchemaForm->setStatusText(QStringLiteral(" Запрос синтезатора ???"));
 }

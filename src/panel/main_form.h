@@ -3,17 +3,16 @@
 // receives lives in a named control here (the names are keys of the stored files).
 // Closing it ends the program.
 
-#include "panel/command_packet.h"
-#include "panel/status_report.h"
-#include "platform/drive_type.h"
-#include "widgets/dialogs.h"
-
 #include <QWidget>
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
+
+#include "panel/command_packet.h"
+#include "panel/status_report.h"
+#include "platform/drive_type.h"
+#include "widgets/dialogs.h"
 
 class QCheckBox;
 class QGroupBox;

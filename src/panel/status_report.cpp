@@ -6,7 +6,9 @@ namespace {
 
 QString hex2(std::uint8_t b) { return QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper(); }
 
-std::uint32_t be24(const std::uint8_t* p) { return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2]; }
+std::uint32_t be24(const std::uint8_t* p) {
+  return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+}
 
 QString pageCaption(const QStringList& pages, int index) {
   return index >= 0 && index < pages.size() ? pages[index] : QStringLiteral("???");

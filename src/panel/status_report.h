@@ -1,13 +1,12 @@
 #pragma once
 // Decoding of the 32-byte status report into the texts the panel shows.
 
-#include "base/number_text.h"
-
 #include <QString>
 #include <QStringList>
-
 #include <array>
 #include <cstdint>
+
+#include "base/number_text.h"
 
 inline constexpr int kStatusReportSize = 32;
 
@@ -30,8 +29,9 @@ struct StatusCaptions {
   QStringList ch2Pages;   // 5 pages
 };
 
-StatusTexts decodeStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report, std::uint32_t errorCode,
-                               const StatusCaptions& captions, const FormatSettings& fs);
+StatusTexts decodeStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report,
+                               std::uint32_t errorCode, const StatusCaptions& captions,
+                               const FormatSettings& fs);
 
 // The level in dB of a 24-bit amplitude word: 20 log10(((v div 1024) + 1) / 16384).
 long double statusAmplitudeDb(std::uint32_t word24);

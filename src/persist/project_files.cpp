@@ -1,13 +1,13 @@
 #include "persist/project_files.h"
 
+#include <QFileInfo>
+#include <QWidget>
+
 #include "panel/main_form.h"
 #include "persist/form_state.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "usb/link_form.h"
-
-#include <QFileInfo>
-#include <QWidget>
 
 QList<QWidget*> applicationWindows() {
   QList<QWidget*> windows;

@@ -3,10 +3,10 @@
 // from a file the operator chooses. One form-state section per window, in the windows'
 // creation order: MainForm, RxDrawForm, SchemaForm, LinkForm.
 
-#include "widgets/dialogs.h"
-
 #include <QList>
 #include <QString>
+
+#include "widgets/dialogs.h"
 
 class QWidget;
 

@@ -1,9 +1,8 @@
 #include "platform/executable_path.h"
 
-#include <QFileInfo>
-
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <climits>
 
 QString executablePath() {

@@ -1,23 +1,25 @@
 #include "shell/startup.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+
 #include "base/number_text.h"
 #include "panel/main_form.h"
+#include "persist/form_state.h"
+#include "platform/executable_path.h"
 #include "platform/single_instance.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
 #include "widgets/dialogs.h"
-
-#include <QApplication>
-#include <QSessionManager>
-#include <QSocketNotifier>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <cstdio>
 
 namespace {
 
@@ -66,7 +68,8 @@ int runProgram(int argc, char** argv) {
     // Qt needs an application object to show any box; no window of the program is made.
     QApplication app(argc, argv);
     installTestDialogsIfAsked();
-    std::fprintf(stderr, "qz418: %s\n", QString::fromUtf8(kAlreadyRunning).replace(u'\r', u' ').toLocal8Bit().constData());
+    std::fprintf(stderr, "qz418: %s\n",
+                 QString::fromUtf8(kAlreadyRunning).replace(u'\r', u' ').toLocal8Bit().constData());
     dialogs().information(nullptr, QStringLiteral("QZ418"), QString::fromUtf8(kAlreadyRunning));
     return 0;
   }
@@ -82,15 +85,19 @@ int runProgram(int argc, char** argv) {
   // The fixed order: the events window starts the exchange, whose first hand-overs go
   // to the panel and the receive view, so it comes last.
   auto* mainForm = new TMainForm;
+  // The receive view reads its own section of the state file while it is created.
+  TRxDrawForm::loadOwnSection = [](QWidget* w) {
+    const QString stateFile = stateFileName();
+    if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, w);
+  };
   auto* rxDrawForm = new TRxDrawForm;
   auto* schemaForm = new TSchemaForm;
   auto* linkForm = new TLinkForm(systemLinkPlatform());
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
   closeOnSignals(mainForm);
   // Logging out of the desktop closes the panel too (the session may end the process next).
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm, [mainForm](QSessionManager&) {
-    mainForm->close();
-  });
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
+                   [mainForm](QSessionManager&) { mainForm->close(); });
   mainForm->show();
 
   const int rc = QApplication::exec();

@@ -1,11 +1,12 @@
 #include "panel/command_packet.h"
-#include "panel/device_codes.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 #include <vector>
+
+#include "panel/device_codes.h"
 
 namespace {
 
@@ -105,37 +106,66 @@ TEST(CommandPacket, FieldsByModeAndValue) {
   } cases[] = {
       {"amplitude 0 dB", [](ChannelSettings& c) { c.amplitudeDb = 0; }, 6, {0xFF, 0xFF, 0xFF}},
       {"amplitude -60 dB", [](ChannelSettings& c) { c.amplitudeDb = -60; }, 6, {0x00, 0x41, 0x89}},
-      {"amplitude above 0 dB saturates", [](ChannelSettings& c) { c.amplitudeDb = 3; }, 6, {0xFF, 0xFF, 0xFF}},
-      {"A series duration 0.05 us", [](ChannelSettings& c) { c.mode = ModeASeries, c.durationUs = 0.05L; }, 14,
+      {"amplitude above 0 dB saturates",
+       [](ChannelSettings& c) { c.amplitudeDb = 3; },
+       6,
+       {0xFF, 0xFF, 0xFF}},
+      {"A series duration 0.05 us",
+       [](ChannelSettings& c) { c.mode = ModeASeries, c.durationUs = 0.05L; },
+       14,
        {0x00, 0x08}},
       {"pulse duration 0.05 us", [](ChannelSettings& c) { c.durationUs = 0.05L; }, 14, {0x00, 0x0A}},
-      {"series duration 0.005 us saturates at 0", [](ChannelSettings& c) { c.mode = ModeFSeries, c.durationUs = 0.005L; },
-       14, {0x00, 0x00}},
-      {"series pause 400 us saturates", [](ChannelSettings& c) { c.mode = ModeASeries, c.pauseUs = 400; }, 16,
+      {"series duration 0.005 us saturates at 0",
+       [](ChannelSettings& c) { c.mode = ModeFSeries, c.durationUs = 0.005L; },
+       14,
+       {0x00, 0x00}},
+      {"series pause 400 us saturates",
+       [](ChannelSettings& c) { c.mode = ModeASeries, c.pauseUs = 400; },
+       16,
        {0xFF, 0xFF}},
       {"pulse duration 400 us saturates", [](ChannelSettings& c) { c.durationUs = 400; }, 14, {0xFF, 0xFF}},
-      {"A series attenuation -6 dB", [](ChannelSettings& c) { c.mode = ModeASeries, c.lossDb = -6; }, 9, {0x80, 0x4D}},
-      {"F series attenuation unused", [](ChannelSettings& c) { c.mode = ModeFSeries, c.lossDb = -6; }, 9, {0xFF, 0xFF}},
+      {"A series attenuation -6 dB",
+       [](ChannelSettings& c) { c.mode = ModeASeries, c.lossDb = -6; },
+       9,
+       {0x80, 0x4D}},
+      {"F series attenuation unused",
+       [](ChannelSettings& c) { c.mode = ModeFSeries, c.lossDb = -6; },
+       9,
+       {0xFF, 0xFF}},
       {"pulse attenuation unused", [](ChannelSettings& c) { c.lossDb = -6; }, 9, {0xFF, 0xFF}},
       {"delay 80000 us", [](ChannelSettings& c) { c.delayUs = 80000; }, 11, {0xF4, 0x24, 0x00}},
       {"negative delay from a file", [](ChannelSettings& c) { c.delayUs = -5; }, 11, {0x00, 0x00, 0x00}},
-      {"sine has fixed delay/duration/pause", [](ChannelSettings& c) { c.mode = ModeSine; }, 11,
+      {"sine has fixed delay/duration/pause",
+       [](ChannelSettings& c) { c.mode = ModeSine; },
+       11,
        {0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x01}},
-      {"F series step 0.5 MHz", [](ChannelSettings& c) { c.mode = ModeFSeries, c.frequencyStepMHz = 0.5L; }, 22,
+      {"F series step 0.5 MHz",
+       [](ChannelSettings& c) { c.mode = ModeFSeries, c.frequencyStepMHz = 0.5L; },
+       22,
        {0x00, 0xA3, 0xD7}},
-      {"A series sends no step, no AM", [](ChannelSettings& c) { c.mode = ModeASeries, c.am = true; }, 22,
+      {"A series sends no step, no AM",
+       [](ChannelSettings& c) { c.mode = ModeASeries, c.am = true; },
+       22,
        {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-      {"series count and forced RF", [](ChannelSettings& c) { c.mode = ModeASeries, c.rfModulation = false, c.pulseCount = 50; },
-       3, {0x01, 0xFF, 0x01}},
+      {"series count and forced RF",
+       [](ChannelSettings& c) { c.mode = ModeASeries, c.rfModulation = false, c.pulseCount = 50; },
+       3,
+       {0x01, 0xFF, 0x01}},
       {"negative sign, RF off, AM on in pulse",
-       [](ChannelSettings& c) { c.signItem = 1, c.rfModulation = false, c.am = true, c.amFrequencyKHz = 100; }, 4,
+       [](ChannelSettings& c) {
+         c.signItem = 1, c.rfModulation = false, c.am = true, c.amFrequencyKHz = 100;
+       },
+       4,
        {0x00, 0x00}},
-      {"AM frequency 100 kHz", [](ChannelSettings& c) { c.am = true, c.amFrequencyKHz = 100; }, 25,
+      {"AM frequency 100 kHz",
+       [](ChannelSettings& c) { c.am = true, c.amFrequencyKHz = 100; },
+       25,
        {0xFF, 0x04, 0x18, 0x93}},
       {"frequency 16 MHz", [](ChannelSettings& c) { c.frequencyMHz = 16; }, 19, {0x14, 0x7A, 0xE1}},
-      {"page index outside 0-4 keeps off presets", [](ChannelSettings& c) { c.mode = 7, c.dividerIn = true; }, 2,
-       withHead(0xFF, Bytes{0x07, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
-                            0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00})},
+      {"page index outside 0-4 keeps off presets", [](ChannelSettings& c) { c.mode = 7, c.dividerIn = true; },
+       2,
+       withHead(0xFF, Bytes{0x07, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x01,
+                            0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00})},
   };
   for (const auto& c : cases) {
     PanelSettings p = defaultPanel();
@@ -146,7 +176,8 @@ TEST(CommandPacket, FieldsByModeAndValue) {
     if (c.offset > 2) {
       PanelSettings q = defaultPanel();
       c.set(q.channel[1]);
-      EXPECT_EQ(slice(build(q), c.offset + 27, static_cast<int>(c.expected.size())), c.expected) << c.name << " (ch 2)";
+      EXPECT_EQ(slice(build(q), c.offset + 27, static_cast<int>(c.expected.size())), c.expected)
+          << c.name << " (ch 2)";
     }
   }
 }
@@ -180,7 +211,9 @@ TEST(CommandPacket, CalibrationByteAndDividerByPage) {
     bool cal2;
     int calibrationByte;
   } cases[] = {
-      {ModeSine, true, ModeOff, false, 1}, {ModeOff, false, ModeSine, true, 2}, {ModePulse, true, ModeSine, false, 0},
+      {ModeSine, true, ModeOff, false, 1},
+      {ModeOff, false, ModeSine, true, 2},
+      {ModePulse, true, ModeSine, false, 0},
       {ModeSine, true, ModeSine, true, 3},  // only reachable from a damaged file; the sum is sent as it is
   };
   for (const auto& c : cases) {
@@ -206,10 +239,8 @@ TEST(CommandPacket, ClockPeriodKeepsLow24Bits) {
     long double us;
     Bytes expected;
   } cases[] = {
-      {1000, {0x03, 0x0D, 0x40}},
-      {10, {0x00, 0x07, 0xD0}},
-      {83886.075L, {0xFF, 0xFF, 0xFF}},
-      {1000000, {0xEB, 0xC2, 0x00}},  // 200 000 000 = 0x0BEBC200
+      {1000, {0x03, 0x0D, 0x40}},       {10, {0x00, 0x07, 0xD0}},
+      {83886.075L, {0xFF, 0xFF, 0xFF}}, {1000000, {0xEB, 0xC2, 0x00}},  // 200 000 000 = 0x0BEBC200
       {-1, {0x00, 0x00, 0x00}},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,17 @@
 // The control panel through its real controls: defaults, the packet from what the operator
 // sets, the reactions to clicks, and the status display.
 #include "panel/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QTest>
+#include <memory>
+
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "support/recording_dialogs.h"
@@ -9,16 +20,6 @@
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
 #include "widgets/status_bar.h"
-
-#include <QCheckBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QSlider>
-#include <QTabBar>
-#include <QTest>
-#include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -54,7 +55,9 @@ class Panel : public ::testing::Test {
   static void clickTab(TPageControl* pages, int index) {
     QTest::mouseClick(pages->tabBar(), Qt::LeftButton, {}, pages->tabBar()->tabRect(index).center());
   }
-  static void click(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2)); }
+  static void click(QCheckBox* box) {
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+  }
   // Types a value into a field as the operator does and leaves it.
   void type(TRealSpinEdit* f, const QString& text) {
     f->setFocus();
@@ -89,8 +92,9 @@ TEST_F(Panel, FreshPanelShowsDefaultsAndSendsTheKnownPacket) {
 
   const auto p = packet();
   EXPECT_EQ(slice(p, 0, 2), (Bytes{0x6C, 0x00}));
-  EXPECT_EQ(slice(p, 2, 27), (Bytes{0xFF, 0x00, 0xFF, 0x01, 0xC4, 0x71, 0xCD, 0xFF, 0xFF, 0x00, 0x4E, 0x51, 0x4E, 0x51,
-                                    0x00, 0x00, 0x01, 0x03, 0x33, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x7C}));
+  EXPECT_EQ(slice(p, 2, 27),
+            (Bytes{0xFF, 0x00, 0xFF, 0x01, 0xC4, 0x71, 0xCD, 0xFF, 0xFF, 0x00, 0x4E, 0x51, 0x4E, 0x51,
+                   0x00, 0x00, 0x01, 0x03, 0x33, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x7C}));
   EXPECT_EQ(slice(p, 29, 2), (Bytes{0x00, 0x00}));
   EXPECT_EQ(slice(p, 56, 8), (Bytes{0x00, 0x03, 0x0D, 0x40, 0x00, 0x00, 0x00, 0x00}));
 }
@@ -242,8 +246,8 @@ TEST_F(Panel, UnreadableFieldTextCountsAsTheFieldMinimum) {
 }
 
 TEST_F(Panel, StatusReportFillsTheLabelsAndTheOtherWindows) {
-  std::array<std::uint8_t, 32> r{0x6C, 0x09, 0x00, 0xFF, 0xFF, 0xFF, 0x03, 0x33, 0x33, 0xC4, 0x71, 0xCD,
-                                 0x03, 0x33, 0x33, 0x0A, 0x03, 0xE8};
+  std::array<std::uint8_t, 32> r{0x6C, 0x09, 0x00, 0xFF, 0xFF, 0xFF, 0x03, 0x33, 0x33,
+                                 0xC4, 0x71, 0xCD, 0x03, 0x33, 0x33, 0x0A, 0x03, 0xE8};
   main->ShowStatusReport(r, 0x3E5);
   EXPECT_EQ(main->FooterStatusBar->panelText(1),
             "Cod=03E5h, Пакет - 6Ch 09h 00h FFFFFFh 033333h C471CDh 033333h 0Ah 03E8h ");
@@ -256,8 +260,9 @@ TEST_F(Panel, StatusReportFillsTheLabelsAndTheOtherWindows) {
   EXPECT_EQ(schema->statusText(), " Запрос 0Ah");
 
   main->ClearStatusDisplay();
-  for (QLabel* l : {main->DAC1_ModeLabel, main->Ampl1_Label, main->F1_Label, main->DAC2_ModeLabel, main->Ampl2_Label,
-                    main->F2_Label, main->S1Label, main->S2Label, main->S3Label, main->S4Label})
+  for (QLabel* l :
+       {main->DAC1_ModeLabel, main->Ampl1_Label, main->F1_Label, main->DAC2_ModeLabel, main->Ampl2_Label,
+        main->F2_Label, main->S1Label, main->S2Label, main->S3Label, main->S4Label})
     EXPECT_EQ(l->text(), "???") << l->objectName().toStdString();
   EXPECT_EQ(schema->statusText(), " Запрос синтезатора ???");
 }
@@ -270,8 +275,9 @@ TEST_F(Panel, HelpAndAboutBoxes) {
   EXPECT_EQ(d->calls[0].text,
             "Извините, справочная система еще не разработана.\rЧитайте руководство по эксплуатации QZ418.\r"
             "В принципе должно быть и так все понятно.");
-  EXPECT_TRUE(d->calls[1].text.startsWith(
-      "Программа управления синтезатором сигналов QZ418\rработает в операционных системах WinXP, WinVista.\r\r"));
+  EXPECT_TRUE(
+      d->calls[1].text.startsWith("Программа управления синтезатором сигналов QZ418\rработает в операционных "
+                                  "системах WinXP, WinVista.\r\r"));
 }
 
 TEST_F(Panel, ButtonsShowTheOtherWindows) {

@@ -1,10 +1,10 @@
 // What the panel does with the state file at exit: the drive question and the order of work.
+#include <gtest/gtest.h>
+
 #include "panel/main_form.h"
 #include "rxview/rx_draw_form.h"
 #include "shell/message_form.h"
 #include "support/recording_dialogs.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "shell/message_form.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
+
+#include <QTest>
 
 TEST(MessageForm, TextSetWhileHiddenIsShownNextTime) {
   QWidget owner;

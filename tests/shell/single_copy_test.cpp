@@ -1,6 +1,5 @@
 // Starts the real program (offscreen) to check the one-copy rule end to end.
-#include "platform/single_instance.h"
-#include "support/program_paths.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +7,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
-
 #include <csignal>
+
+#include "platform/single_instance.h"
+#include "support/program_paths.h"
 
 namespace {
 
@@ -74,7 +74,8 @@ TEST(SingleCopy, SecondCopyReportsAndEndsFirstStaysThenKillReleasesTheName) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   QDir(dir.path()).mkdir("run");
-  QFile::setPermissions(dir.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  QFile::setPermissions(dir.filePath("run"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
   ProgramCopy first(dir);
   first.start();
@@ -88,8 +89,8 @@ TEST(SingleCopy, SecondCopyReportsAndEndsFirstStaysThenKillReleasesTheName) {
   EXPECT_EQ(second.process().exitCode(), 0);
   const QString log = readLog(dir);
   EXPECT_EQ(log.count("information\t"), 1) << log.toStdString();
-  EXPECT_TRUE(log.contains(
-      "Программа управления синтезатором QZ418 уже работает.\\rЗапуск копий ЗАПРЕЩЕН!!!"))
+  EXPECT_TRUE(
+      log.contains("Программа управления синтезатором QZ418 уже работает.\\rЗапуск копий ЗАПРЕЩЕН!!!"))
       << log.toStdString();
   EXPECT_FALSE(QFile::exists(dir.filePath("qz418.ini"))) << "the second copy must not touch the state file";
 

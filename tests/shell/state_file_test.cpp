@@ -1,5 +1,5 @@
 // The whole program keeps its state across runs, and SIGTERM ends it as the exit button does.
-#include "support/program_paths.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
@@ -7,9 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
-
 #include <csignal>
+
+#include "support/program_paths.h"
 
 namespace {
 
@@ -17,7 +17,8 @@ struct Folder {
   QTemporaryDir dir;
   Folder() {
     QDir(dir.path()).mkdir("run");
-    QFile::setPermissions(dir.filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile::copy(qz418Path(), dir.filePath("qz418"));
   }
   QString ini() const { return dir.filePath("qz418.ini"); }

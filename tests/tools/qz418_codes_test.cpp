@@ -1,8 +1,9 @@
 // qz418-codes as device engineers use it: lines in, one line out per line in.
-#include "support/program_paths.h"
+#include <gtest/gtest.h>
 
 #include <QProcess>
-#include <gtest/gtest.h>
+
+#include "support/program_paths.h"
 
 namespace {
 
