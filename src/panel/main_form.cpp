@@ -371,7 +371,7 @@ void TMainForm::createSyncGroup() {
 
   SyncPageControl = new TPageControl(g);
   SyncPageControl->setObjectName(QStringLiteral("SyncPageControl"));
-  SyncPageControl->setGeometry(6, 18, 400, 80);
+  SyncPageControl->setGeometry(6, 17, 400, 84);
   SyncPageControl->setFont(boldFont(SyncPageControl, false));
   auto* autoPage = new QWidget;
   autoPage->setObjectName(QStringLiteral("AutoSyncTabSheet"));
@@ -389,7 +389,8 @@ void TMainForm::createSyncGroup() {
   SyncPolarRadioGroup->setColumns(2);
   SyncPolarRadioGroup->setItems({QStringLiteral("- отрицательный"), QStringLiteral("+ положительный")});
   SyncPolarRadioGroup->setItemIndex(0);
-  SyncPolarRadioGroup->setGeometry(6, 2, 380, 44);
+  SyncPolarRadioGroup->setGeometry(6, 1, 380, 50);
+  SyncPolarRadioGroup->layout()->setContentsMargins(8, 2, 8, 2);
 
   makeLabel(tactPage, QStringLiteral("Длительность такта (мкс)"), 8, 12, 170);
   TactPBSuperSpin = makeReal(tactPage, QStringLiteral("TactPBSuperSpin"), kClockPeriod);

@@ -74,6 +74,10 @@ TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
   setObjectName(QStringLiteral("LinkForm"));
   setWindowTitle(QStringLiteral("События USB "));  // the trailing blank is part of the caption
   setFixedSize(324, 550);
+  // Laid out for an 8-point font like the panel; the platform's default would clip captions.
+  QFont f = font();
+  f.setPointSize(8);
+  setFont(f);
   createControls();
   if (platform_.makeEnumerator) enumerator_ = platform_.makeEnumerator();
   // Watching starts before the first listing, so no change between the two is missed.
