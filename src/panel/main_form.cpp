@@ -690,29 +690,19 @@ bool TMainForm::event(QEvent* e) {
   return QWidget::event(e);
 }
 
-void TMainForm::ChemaBitBtnClick() {
-  if (!SchemaForm) return;
-  SchemaForm->show();
-  SchemaForm->raise();
-  SchemaForm->activateWindow();
-  SchemaForm->setFocus();
+namespace {
+void showAndFocus(QWidget* w) {
+  if (!w) return;
+  w->show();
+  w->raise();
+  w->activateWindow();
+  w->setFocus();
 }
+}  // namespace
 
-void TMainForm::VewZIBitBtnClick() {
-  if (!RxDrawForm) return;
-  RxDrawForm->show();
-  RxDrawForm->raise();
-  RxDrawForm->activateWindow();
-  RxDrawForm->setFocus();
-}
-
-void TMainForm::USBIventsBitBtnClick() {
-  if (!LinkForm) return;
-  LinkForm->show();
-  LinkForm->raise();
-  LinkForm->activateWindow();
-  LinkForm->setFocus();
-}
+void TMainForm::ChemaBitBtnClick() { showAndFocus(SchemaForm); }
+void TMainForm::VewZIBitBtnClick() { showAndFocus(RxDrawForm); }
+void TMainForm::USBIventsBitBtnClick() { showAndFocus(LinkForm); }
 
 void TMainForm::HelpBitBtnClick() {
   dialogs().information(this, QString(),
