@@ -11,10 +11,10 @@
 #include "base/number_text.h"
 #include "widgets/dialogs.h"
 
-class RecordingDialogs final : public Dialogs {
+class WarningLogDialogs final : public Dialogs {
  public:
   QStringList* warnings;
-  explicit RecordingDialogs(QStringList* w) : warnings(w) {}
+  explicit WarningLogDialogs(QStringList* w) : warnings(w) {}
   void information(QWidget*, const QString&, const QString&) override {}
   void warning(QWidget*, const QString&, const QString& text) override { warnings->append(text); }
   bool warningYesNo(QWidget*, const QString&, const QString&) override { return false; }
@@ -23,13 +23,13 @@ class RecordingDialogs final : public Dialogs {
   QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
 };
 
-// Installs RecordingDialogs and the given separators for the life of the object.
+// Installs WarningLogDialogs and the given separators for the life of the object.
 class TestEnvironment {
  public:
   explicit TestEnvironment(const FormatSettings& fs = FormatSettings::point())
       : oldSettings_(appFormatSettings()) {
     setAppFormatSettings(fs);
-    old_ = installDialogs(std::make_unique<RecordingDialogs>(&warnings));
+    old_ = installDialogs(std::make_unique<WarningLogDialogs>(&warnings));
   }
   ~TestEnvironment() {
     installDialogs(std::move(old_));
