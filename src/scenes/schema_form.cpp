@@ -263,7 +263,7 @@ void TSchemaForm::CaptureScene(TScenaForm* scene) {
 void TSchemaForm::AskCaptureScene(int n) {
   const QString text = QStringLiteral("Записать действующие настройки \rсинтезатора в сцену № ") +
                        QString::number(n) + QStringLiteral(" ?");
-  if (dialogs().confirmYesNo(this, QString(), text)) CaptureScene(scene(n));
+  if (dialogs().informationYesNo(this, QString(), text)) CaptureScene(scene(n));
 }
 
 // ---- Selection, names, requests -------------------------------------------------------------

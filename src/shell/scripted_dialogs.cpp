@@ -25,6 +25,10 @@ bool LoggingDialogs::confirmYesNo(QWidget*, const QString& caption, const QStrin
   write("confirm-yes-no", caption, text);
   return true;
 }
+bool LoggingDialogs::informationYesNo(QWidget*, const QString& caption, const QString& text) {
+  write("information-yes-no", caption, text);
+  return true;
+}
 QString LoggingDialogs::openFile(QWidget*, const FileDialogRequest& r) {
   write("open-file", r.title, r.initialFolder);
   return QString();

@@ -11,6 +11,7 @@ class LoggingDialogs final : public Dialogs {
   void warning(QWidget*, const QString& caption, const QString& text) override;
   bool warningYesNo(QWidget*, const QString& caption, const QString& text) override;
   bool confirmYesNo(QWidget*, const QString& caption, const QString& text) override;
+  bool informationYesNo(QWidget*, const QString& caption, const QString& text) override;
   QString openFile(QWidget*, const FileDialogRequest& request) override;
   QString saveFile(QWidget*, const FileDialogRequest& request) override;
 

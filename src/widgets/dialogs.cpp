@@ -24,6 +24,10 @@ class QtDialogs final : public Dialogs {
     return QMessageBox::question(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
+  bool informationYesNo(QWidget* parent, const QString& caption, const QString& text) override {
+    return QMessageBox::information(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text),
+                                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  }
   QString openFile(QWidget* parent, const FileDialogRequest& r) override {
     QFileDialog d(parent, r.title, r.initialFolder, r.filter);
     d.setAcceptMode(QFileDialog::AcceptOpen);

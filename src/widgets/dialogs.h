@@ -24,6 +24,8 @@ class Dialogs {
   virtual void warning(QWidget* parent, const QString& caption, const QString& text) = 0;
   virtual bool warningYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
   virtual bool confirmYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // An information box that asks: Yes and No buttons.
+  virtual bool informationYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
   // Empty string when the operator cancels.
   virtual QString openFile(QWidget* parent, const FileDialogRequest& request) = 0;
   virtual QString saveFile(QWidget* parent, const FileDialogRequest& request) = 0;

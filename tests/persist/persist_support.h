@@ -19,6 +19,7 @@ class WarningLogDialogs final : public Dialogs {
   void warning(QWidget*, const QString&, const QString& text) override { warnings->append(text); }
   bool warningYesNo(QWidget*, const QString&, const QString&) override { return false; }
   bool confirmYesNo(QWidget*, const QString&, const QString&) override { return false; }
+  bool informationYesNo(QWidget*, const QString&, const QString&) override { return false; }
   QString openFile(QWidget*, const FileDialogRequest&) override { return {}; }
   QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
 };

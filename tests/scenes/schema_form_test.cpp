@@ -112,6 +112,7 @@ TEST_F(SchemaWindow, RecordButtonsAskFirst) {
     d->answers.push_back(yes);
     schema->SpeedButton[1]->click();
     ASSERT_EQ(d->calls.size(), 1u);
+    EXPECT_EQ(d->calls[0].kind, "informationYesNo");
     EXPECT_EQ(d->calls[0].text, "Записать действующие настройки \rсинтезатора в сцену № 2 ?");
     EXPECT_EQ(valueOf(schema->scene(2)->field("TactPBSuperSpin")),
               yes ? valueOf(live("TactPBSuperSpin")) : before);

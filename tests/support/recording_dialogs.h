@@ -27,6 +27,10 @@ class RecordingDialogs final : public Dialogs {
     calls.push_back({"confirmYesNo", c, t});
     return answer();
   }
+  bool informationYesNo(QWidget*, const QString& c, const QString& t) override {
+    calls.push_back({"informationYesNo", c, t});
+    return answer();
+  }
   QString openFile(QWidget*, const FileDialogRequest& r) override {
     calls.push_back({"openFile", r.title, r.initialFolder});
     fileRequests.push_back(r);

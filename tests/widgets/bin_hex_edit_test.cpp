@@ -35,6 +35,7 @@ class RecordingDialogs final : public Dialogs {
   void warning(QWidget*, const QString& c, const QString& t) override { log_->push_back({c, t}); }
   bool warningYesNo(QWidget*, const QString&, const QString&) override { return false; }
   bool confirmYesNo(QWidget*, const QString&, const QString&) override { return false; }
+  bool informationYesNo(QWidget*, const QString&, const QString&) override { return false; }
   QString openFile(QWidget*, const FileDialogRequest&) override { return {}; }
   QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
 
