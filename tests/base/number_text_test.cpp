@@ -1,5 +1,7 @@
 #include "base/number_text.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -180,6 +182,27 @@ class GlobalLocale {
   std::string saved_;
 };
 
+// Makes ru_RU.UTF-8 and de_DE.UTF-8 available to setlocale: machines without generated
+// locales get them compiled by localedef into a private folder named by LOCPATH (which glibc
+// reads at every setlocale call). Does nothing when they are installed or cannot be made.
+void provideCommaLocales() {
+  static const bool done = [] {
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
+      std::setlocale(LC_NUMERIC, "C");
+      return true;
+    }
+    static QTemporaryDir dir;
+    if (!dir.isValid()) return false;
+    for (const char* l : {"ru_RU", "de_DE"}) {
+      const QString out = dir.filePath(QString::fromLatin1(l) + ".UTF-8");
+      QProcess::execute("localedef", {"-i", l, "-f", "UTF-8", out});
+    }
+    qputenv("LOCPATH", dir.path().toLocal8Bit());
+    return true;
+  }();
+  (void)done;
+}
+
 void expectLocaleIndependent(const char* name) {
   SCOPED_TRACE(name);
   EXPECT_EQ(parseDecimal("0.1"), 0.1L);
@@ -192,6 +215,7 @@ void expectLocaleIndependent(const char* name) {
 
 TEST(Parsers, IgnoreGlobalLocale) {
   const char* const names[] = {"ru_RU.UTF-8", "de_DE.UTF-8"};
+  provideCommaLocales();
   GlobalLocale guard;
   int tried = 0;
   for (const char* name : names) {
@@ -204,6 +228,7 @@ TEST(Parsers, IgnoreGlobalLocale) {
 
 TEST(Parsers, IgnoreCommaNumericLocale) {
   const char* const names[] = {"de_DE.UTF-8", "ru_RU.UTF-8", "fr_FR.UTF-8", "de_DE", "ru_RU", "fr_FR"};
+  provideCommaLocales();
   GlobalLocale guard;
   for (const char* name : names) {
     if (std::setlocale(LC_NUMERIC, name) && std::string(std::localeconv()->decimal_point) == ",") {
