@@ -6,17 +6,13 @@
 #include "platform/virtual_device_synth.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
-#include "support/program_paths.h"
+#include "support/program_session.h"
 #include "widgets/status_bar.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -24,105 +20,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QThread::msleep(20);
-  }
-  return true;
-}
-
-QStringList readLines(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-  return lines;
-}
-
-class LinkEndToEnd : public ::testing::Test {
+class LinkEndToEnd : public ProgramWithSimulatorTest {
  protected:
-  void SetUp() override {
-    if (!QFileInfo(qz418SimPath()).isExecutable())
-      GTEST_SKIP() << "qz418-sim is not built (" << qz418SimPath().toStdString()
-                   << "); nothing to connect to";
-    ASSERT_TRUE(dir.isValid());
-    // The virtual-device folder lives in the runtime folder, which must be private.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("run")));
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("run")),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    // A copy of the program keeps its state file in this folder.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("bin")));
-    program = dir.filePath(QStringLiteral("bin/qz418"));
-    ASSERT_TRUE(QFile::copy(qz418Path(), program));
-
-    env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-    env.insert(QStringLiteral("QZ418_DIALOG_LOG"), dir.filePath(QStringLiteral("dialogs.log")));
-    env.insert(QStringLiteral("QZ418_LINK_LOG"), dir.filePath(QStringLiteral("link.log")));
-  }
-  void TearDown() override {
-    for (QProcess* p : {&app, &sim})
-      if (p->state() != QProcess::NotRunning) {
-        p->kill();
-        p->waitForFinished(5000);
-      }
-  }
-
-  void startSim(const QStringList& extra = {}) {
-    ++sims;
-    sim.setProcessEnvironment(env);
-    sim.setWorkingDirectory(dir.path());
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(qz418SimPath(), QStringList{QStringLiteral("--log"), simLog()} + extra);
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(socketPath()); }, 5000))
-        << "no socket " << socketPath().toStdString();
-  }
-  void simCommand(const char* line) {
-    sim.write(line);
-    sim.write("\n");
-    ASSERT_TRUE(sim.waitForBytesWritten(2000));
-  }
-  void startProgram() {
-    app.setProcessEnvironment(env);
-    app.setWorkingDirectory(dir.path());
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(program, {});
-    ASSERT_TRUE(app.waitForStarted(5000));
-  }
-  // Ends the program as the session's end or a script does; it must stop its exchange and go.
-  void endProgram() {
-    ::kill(pid_t(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000)) << "the program did not end";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
-  }
-
-  QString simLog() const { return dir.filePath(QStringLiteral("sim%1.log").arg(sims)); }
-  QString socketPath() const { return dir.filePath(QStringLiteral("run/qz418/sim0.sock")); }
-  QStringList link() const { return readLines(dir.filePath(QStringLiteral("link.log"))); }
-  int linkCount(const QString& line) const { return int(link().count(line)); }
-  bool waitForLinkCount(const QString& line, int n, int timeoutMs = 10000) const {
-    return waitFor([&] { return linkCount(line) >= n; }, timeoutMs);
-  }
   qsizetype packets() const { return readLines(simLog()).size(); }
-
-  QTemporaryDir dir;
-  QString program;
-  QProcessEnvironment env;
-  QProcess sim, app;
-  int sims = 0;
 };
 
 const QString kConnected = QStringLiteral("status: Подключен virtual:sim0");
@@ -206,7 +111,7 @@ TEST_F(LinkEndToEnd, UnplugAndPlugInALoop) {
     ASSERT_TRUE(waitForLinkCount(kConnected, i + 1)) << link().join(u'\n').toStdString();
     ASSERT_TRUE(waitFor([&] { return packets() >= before + 5; }, 5000)) << "no packets after plugging in";
   }
-  EXPECT_EQ(app.state(), QProcess::Running);
+  EXPECT_EQ(app().state(), QProcess::Running);
   endProgram();
 }
 
@@ -217,10 +122,10 @@ TEST_F(LinkEndToEnd, SimulatorKilledAndStartedAgain) {
   startProgram();
   ASSERT_TRUE(waitForLinkCount(kConnected, 1));
   ASSERT_TRUE(waitFor([&] { return packets() >= 5; }, 5000));
-  sim.kill();
-  ASSERT_TRUE(sim.waitForFinished(5000));
+  sim().kill();
+  ASSERT_TRUE(sim().waitForFinished(5000));
   QThread::msleep(1500);
-  ASSERT_EQ(app.state(), QProcess::Running);
+  ASSERT_EQ(app().state(), QProcess::Running);
   // The panel shows the failure (the code of a device gone) rather than freezing.
   EXPECT_TRUE(
       waitFor([&] { return !link().filter(QRegularExpression("^panel: Cod=(?!0000h)")).isEmpty(); }, 5000))
@@ -256,7 +161,7 @@ TEST_F(LinkEndToEnd, BurstOfDeviceChanges) {
   startSim();
   startProgram();
   ASSERT_TRUE(waitForLinkCount(kConnected, 1));
-  const QString folder = dir.filePath(QStringLiteral("run/qz418"));
+  const QString folder = path(QStringLiteral("run/qz418"));
   QStringList made;
   for (int i = 0; i < 50; ++i) {
     const QByteArray path = QFile::encodeName(folder + QStringLiteral("/burst%1.sock").arg(i));

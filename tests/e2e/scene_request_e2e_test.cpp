@@ -3,46 +3,24 @@
 // the cycle that read the request carries the scene's settings. The simulator's log (a line
 // per command packet) tells what was sent and in which cycle; the events window's trace
 // (QZ418_LINK_LOG) tells what the panel showed.
-#include "support/program_paths.h"
+#include "support/program_session.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QThread::msleep(20);
-  }
-  return true;
-}
-
-QStringList readLines(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-  return lines;
-}
 
 // The value of key in section of an ini file's text; empty when there is none.
 QString iniValue(const QString& text, const QString& section, const QString& key) {
@@ -176,65 +154,17 @@ struct StepRun {
   bool inTime = false;   // written before the next cycle's status request could go out
 };
 
-class SceneRequestEndToEnd : public ::testing::Test {
+class SceneRequestEndToEnd : public ProgramWithSimulatorTest {
  protected:
   void SetUp() override {
-    if (!QFileInfo(qz418SimPath()).isExecutable())
-      GTEST_SKIP() << "qz418-sim is not built (" << qz418SimPath().toStdString()
-                   << "); nothing to connect to";
+    ProgramWithSimulatorTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     clock.start();
-    ASSERT_TRUE(dir.isValid());
-    // The virtual-device folder lives in the runtime folder, which must be private.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("run")));
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("run")),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    ASSERT_LT(QFile::encodeName(socketPath()).size(), 108) << "the temporary folder's path is too long "
-                                                              "for a Unix socket; set TMPDIR shorter";
-    // A copy of the program keeps its state file and Scenes.ini in this folder.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("bin")));
-    program = dir.filePath(QStringLiteral("bin/qz418"));
-    ASSERT_TRUE(QFile::copy(qz418Path(), program));
+    // The program reads its Scenes.ini from its own folder.
     QFile scenes(scenesPath());
     ASSERT_TRUE(scenes.open(QIODevice::WriteOnly));
     ASSERT_EQ(scenes.write(kScenesIni), qint64(sizeof kScenesIni - 1));
     scenes.close();
-
-    env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-    env.insert(QStringLiteral("QZ418_DIALOG_LOG"), dir.filePath(QStringLiteral("dialogs.log")));
-    env.insert(QStringLiteral("QZ418_LINK_LOG"), dir.filePath(QStringLiteral("link.log")));
-  }
-  void TearDown() override {
-    for (QProcess* p : {&app, &sim})
-      if (p->state() != QProcess::NotRunning) {
-        p->kill();
-        p->waitForFinished(5000);
-      }
-  }
-
-  void startSim() {
-    sim.setProcessEnvironment(env);
-    sim.setWorkingDirectory(dir.path());
-    sim.setStandardOutputFile(QProcess::nullDevice());
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(qz418SimPath(),
-              {QStringLiteral("--name"), QStringLiteral("sim0"), QStringLiteral("--log"), simLog()});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(socketPath()); }, 5000))
-        << "no socket " << socketPath().toStdString();
-  }
-  void simCommand(const char* line) {
-    sim.write(line);
-    sim.write("\n");
-    ASSERT_TRUE(sim.waitForBytesWritten(2000));
-  }
-  void startProgram() {
-    app.setProcessEnvironment(env);
-    app.setWorkingDirectory(dir.path());
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(program, {});
-    ASSERT_TRUE(app.waitForStarted(5000));
   }
 
   // Writes the step's line its phase after a packet arrived. The program pauses 20 ms after
@@ -256,16 +186,9 @@ class SceneRequestEndToEnd : public ::testing::Test {
     return run;
   }
 
-  QString simLog() const { return dir.filePath(QStringLiteral("sim.log")); }
-  QString scenesPath() const { return dir.filePath(QStringLiteral("bin/Scenes.ini")); }
-  QString socketPath() const { return dir.filePath(QStringLiteral("run/qz418/sim0.sock")); }
-  QStringList link() const { return readLines(dir.filePath(QStringLiteral("link.log"))); }
+  QString scenesPath() const { return path(QStringLiteral("bin/Scenes.ini")); }
 
   QElapsedTimer clock;
-  QTemporaryDir dir;
-  QString program;
-  QProcessEnvironment env;
-  QProcess sim, app;
   PacketLog sent{simLog(), clock};
 };
 
@@ -282,8 +205,7 @@ QRegularExpression panelShows(const char* request, const QString& mode, const ch
 TEST_F(SceneRequestEndToEnd, RequestedSceneGoesOutInTheCycleThatReadIt) {
   startSim();
   startProgram();
-  ASSERT_TRUE(waitFor([&] { return link().contains(kConnected); }, 10000))
-      << link().join(u'\n').toStdString();
+  ASSERT_TRUE(waitForLinkCount(kConnected, 1)) << link().join(u'\n').toStdString();
   ASSERT_TRUE(waitFor([&] { return sent.poll() >= 5; }, 10000)) << "no packets";
 
   std::vector<StepRun> runs;
@@ -366,11 +288,8 @@ TEST_F(SceneRequestEndToEnd, RequestedSceneGoesOutInTheCycleThatReadIt) {
 
   // Closed as a session's end closes it: the state and the scenes are saved (when the drive
   // holding them asks, the question is answered), the scenes as they were read.
-  ::kill(pid_t(app.processId()), SIGTERM);
-  ASSERT_TRUE(app.waitForFinished(15000)) << "the program did not end";
-  EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(app.exitCode(), 0);
-  if (QFileInfo::exists(dir.filePath(QStringLiteral("bin/qz418.ini")))) {
+  ASSERT_NO_FATAL_FAILURE(endProgram());
+  if (QFileInfo::exists(stateFile())) {
     QFile f(scenesPath());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString saved = QString::fromLatin1(f.readAll());
@@ -381,8 +300,8 @@ TEST_F(SceneRequestEndToEnd, RequestedSceneGoesOutInTheCycleThatReadIt) {
               u"1000");
   }
   simCommand("quit");
-  ASSERT_TRUE(sim.waitForFinished(5000)) << "the simulator did not quit";
-  EXPECT_EQ(sim.exitCode(), 0);
+  ASSERT_TRUE(sim().waitForFinished(5000)) << "the simulator did not quit";
+  EXPECT_EQ(sim().exitCode(), 0);
 }
 
 }  // namespace
