@@ -503,9 +503,8 @@ void TMainForm::FormClose() {
   if (saveStateOnClose && ConfirmStateSave(stateFile)) {
     // The text names the file the operators know, whatever this executable is called.
     MessageForm->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
-    // A folder that refuses the first section refuses the others too: one error box is enough.
-    if (SaveFormState(stateFile, this) && SaveFormState(stateFile, RxDrawForm))
-      SaveFormState(stateFile, LinkForm);
+    // The three sections in one write of the file, and one error box at most.
+    SaveFormStates(stateFile, {this, RxDrawForm, LinkForm});
     MessageForm->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
     if (SchemaForm) SchemaForm->StoreScenesOnExit();
   }

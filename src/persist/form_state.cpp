@@ -262,42 +262,58 @@ bool sectionNameOf(const QWidget* window, QString* section) {
 
 }  // namespace
 
-bool SaveFormState(const QString& fileName, QWidget* window) {
-  if (!window) return true;
-  QString section;
-  if (!sectionNameOf(window, &section)) return false;
+namespace {
+
+// Rewrites one window's section in ini. The window is disabled meanwhile and its enabled
+// state and visibility put back after. False when the window went away during the walk.
+bool writeSection(IniFile& ini, QWidget* window, const QString& section) {
   QPointer<QWidget> guard(window);
   // The window's own flags, not what its parents make of them.
   const bool wasEnabled = !window->testAttribute(Qt::WA_ForceDisabled);
   const bool wasVisible = !window->isHidden();
   window->setEnabled(false);
 
-  IniFile ini;
-  bool written = ini.load(fileName);  // a file that exists but cannot be read must not be replaced
-  if (written) {
-    ini.eraseSection(section);
-    Writer w{ini, section};
-    const QRect frame = window->frameGeometry();
-    w.integer(QStringLiteral("Top"), frame.top());
-    w.integer(QStringLiteral("Left"), frame.left());
-    w.integer(QStringLiteral("Width"), frame.width());
-    w.integer(QStringLiteral("Height"), frame.height());
-    for (const QPointer<QObject>& o : componentsOf(window)) {
-      QCoreApplication::processEvents();
-      if (!guard) return false;  // the window went away meanwhile: leave the file as it was
-      if (!o) continue;
-      for (const Row& row : kRows)
-        if (row.matches(o)) row.save(w, o, o->objectName());
-    }
-    w.boolean(QStringLiteral("Wisible"), wasVisible);
-    w.boolean(QStringLiteral("Enabled"), wasEnabled);
-    written = ini.save(fileName);
+  ini.eraseSection(section);
+  Writer w{ini, section};
+  const QRect frame = window->frameGeometry();
+  w.integer(QStringLiteral("Top"), frame.top());
+  w.integer(QStringLiteral("Left"), frame.left());
+  w.integer(QStringLiteral("Width"), frame.width());
+  w.integer(QStringLiteral("Height"), frame.height());
+  for (const QPointer<QObject>& o : componentsOf(window)) {
+    QCoreApplication::processEvents();
+    if (!guard) return false;  // the window went away meanwhile: leave the file as it was
+    if (!o) continue;
+    for (const Row& row : kRows)
+      if (row.matches(o)) row.save(w, o, o->objectName());
   }
+  w.boolean(QStringLiteral("Wisible"), wasVisible);
+  w.boolean(QStringLiteral("Enabled"), wasEnabled);
 
   window->setEnabled(wasEnabled);
   if (window->isHidden() == wasVisible) window->setVisible(wasVisible);
   window->update();
-  if (!written) dialogs().warning(window, QString(), QStringLiteral("Unable to write to ") + fileName);
+  return true;
+}
+
+}  // namespace
+
+bool SaveFormState(const QString& fileName, QWidget* window) { return SaveFormStates(fileName, {window}); }
+
+bool SaveFormStates(const QString& fileName, const QList<QWidget*>& windows) {
+  IniFile ini;
+  bool written = ini.load(fileName);  // a file that exists but cannot be read must not be replaced
+  QWidget* first = nullptr;
+  for (QWidget* window : windows) {
+    if (!window) continue;
+    QString section;
+    if (!sectionNameOf(window, &section)) return false;
+    if (!first) first = window;
+    if (written && !writeSection(ini, window, section)) return false;
+  }
+  if (!first) return true;
+  if (written) written = ini.save(fileName);
+  if (!written) dialogs().warning(first, QString(), QStringLiteral("Unable to write to ") + fileName);
   return written;
 }
 

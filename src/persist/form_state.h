@@ -29,6 +29,7 @@
 // Between controls pending UI events are processed, so that timers and the exchange cycle's
 // hand-overs to the UI thread go on during a long save or load.
 
+#include <QList>
 #include <QString>
 
 class QWidget;
@@ -38,6 +39,10 @@ class QWidget;
 // False, after "Unable to write to <file>" was shown, when the file cannot be written. A null
 // window does nothing (true).
 bool SaveFormState(const QString& fileName, QWidget* window);
+
+// SaveFormState for several windows in order, with one read and one write of the file (the
+// file comes out as after one call per window). One "Unable to write" at most.
+bool SaveFormStates(const QString& fileName, const QList<QWidget*>& windows);
 
 // Applies the window's section through the controls' normal setters; missing keys, files and
 // integer texts that are no number keep the current values. A float text that is no number

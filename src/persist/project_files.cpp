@@ -22,11 +22,7 @@ bool LoadAllForms(const QString& fileName) {
   return true;
 }
 
-bool SaveAllForms(const QString& fileName) {
-  for (QWidget* w : applicationWindows())
-    if (!SaveFormState(fileName, w)) return false;
-  return true;
-}
+bool SaveAllForms(const QString& fileName) { return SaveFormStates(fileName, applicationWindows()); }
 
 namespace {
 

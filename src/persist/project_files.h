@@ -15,7 +15,7 @@ QList<QWidget*> applicationWindows();
 
 // LoadFormState for every window in order; stops at the first window whose load fails.
 bool LoadAllForms(const QString& fileName);
-// SaveFormState for every window in order; stops at the first that cannot be written.
+// SaveFormState for every window in order, in one write of the file.
 bool SaveAllForms(const QString& fileName);
 
 // Show the dialog and load / save; return the caption the owner window is to show: the

@@ -197,11 +197,10 @@ bool TSchemaForm::LoadScenario(const QString& path) {
 }
 
 bool TSchemaForm::SaveScenario(const QString& path) {
-  // A file that refuses the first section refuses the others too: one error box is enough.
-  if (!SaveFormState(path, this)) return false;
-  for (TScenaForm* s : scenes_)
-    if (!SaveFormState(path, s)) return false;
-  return true;
+  // One read and one write of the file for all ten sections, and one error box at most.
+  QList<QWidget*> windows{this};
+  for (TScenaForm* s : scenes_) windows.append(s);
+  return SaveFormStates(path, windows);
 }
 
 void TSchemaForm::StoreScenesOnExit() {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "panel/main_form.h"
+#include "persist/form_state.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "support/recording_dialogs.h"
@@ -130,4 +131,19 @@ TEST_F(Projects, CancelledDialogsDoNothing) {
   EXPECT_EQ(d->calls.size(), 2u);
   EXPECT_EQ(main->windowTitle(), caption);
   EXPECT_TRUE(QDir(dir.path()).entryList({"*.qz4"}).isEmpty());
+}
+
+TEST_F(Projects, OneWriteForAllWindowsGivesTheSameFileAsOneWritePerWindow) {
+  ScopedRecordingDialogs d;
+  {
+    QFile f(dir.filePath("a.qz4"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[LinkForm]\r\nOld=1\r\n[Other]\r\nKey=1\r\n");
+  }
+  QFile::copy(dir.filePath("a.qz4"), dir.filePath("b.qz4"));
+  ASSERT_TRUE(SaveAllForms(dir.filePath("a.qz4")));
+  for (QWidget* w : applicationWindows()) ASSERT_TRUE(SaveFormState(dir.filePath("b.qz4"), w));
+  EXPECT_EQ(read("a.qz4"), read("b.qz4"));
+  EXPECT_FALSE(read("a.qz4").contains("Old=1")) << "a window's section is rewritten whole";
+  EXPECT_TRUE(d->calls.empty());
 }
