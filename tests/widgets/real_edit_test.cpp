@@ -18,44 +18,14 @@
 #include <memory>
 
 #include "widgets/feedback.h"
+#include "widgets/field_window_fixture.h"
 
 namespace {
 
 using NF = NumberFormat;
 
-class RealEditKeys : public ::testing::TestWithParam<FormatSettings> {
+class RealEditKeys : public FieldWindowTest<TRealEdit> {
  protected:
-  void SetUp() override {
-    savedSettings = appFormatSettings();
-    setAppFormatSettings(GetParam());
-    setBeepHandlerForTests([this] { ++beeps; });
-    window = std::make_unique<QWidget>();
-    auto* layout = new QVBoxLayout(window.get());
-    field = new TRealEdit(window.get());
-    other = new QLineEdit(window.get());
-    layout->addWidget(field);
-    layout->addWidget(other);
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    other->setFocus();  // each test enters the field itself
-  }
-  void TearDown() override {
-    window.reset();
-    setAppFormatSettings(savedSettings);
-    setBeepHandlerForTests({});
-  }
-
-  QString tx(const char* neutral) const {
-    QString s = QString::fromUtf8(neutral);
-    for (QChar& c : s) {
-      if (c == u'.')
-        c = GetParam().decimalSeparator;
-      else if (c == u'_')
-        c = GetParam().thousandSeparator;
-    }
-    return s;
-  }
   void setState(const char* neutral) {
     QString s = tx(neutral);
     const auto open = s.indexOf(u'[');
@@ -72,11 +42,6 @@ class RealEditKeys : public ::testing::TestWithParam<FormatSettings> {
       field->setCursorPosition(int(caret));
     }
   }
-  // Really entering the field (focus from elsewhere), so that autoSelect applies.
-  void enter() {
-    other->setFocus();
-    field->setFocus(Qt::TabFocusReason);
-  }
   QString state() const { return field->text().insert(field->cursorPosition(), u'|'); }
   // '<' Backspace, '>' Delete, '.' the decimal separator.
   void press(const char* keys) {
@@ -90,11 +55,6 @@ class RealEditKeys : public ::testing::TestWithParam<FormatSettings> {
     }
   }
 
-  FormatSettings savedSettings;
-  std::unique_ptr<QWidget> window;
-  TRealEdit* field = nullptr;
-  QLineEdit* other = nullptr;
-  int beeps = 0;
 };
 
 struct KeyCase {

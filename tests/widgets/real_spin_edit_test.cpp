@@ -16,44 +16,13 @@
 #include <memory>
 
 #include "widgets/feedback.h"
+#include "widgets/field_window_fixture.h"
 #include "widgets/spin_button.h"
 
 namespace {
 
-class RealSpinEditKeys : public ::testing::TestWithParam<FormatSettings> {
+class RealSpinEditKeys : public FieldWindowTest<TRealSpinEdit> {
  protected:
-  void SetUp() override {
-    savedSettings = appFormatSettings();
-    setAppFormatSettings(GetParam());
-    setBeepHandlerForTests([this] { ++beeps; });
-    setClockForTests([this] { return now; });
-    window = std::make_unique<QWidget>();
-    auto* layout = new QVBoxLayout(window.get());
-    field = new TRealSpinEdit(window.get());
-    other = new QLineEdit(window.get());
-    layout->addWidget(field);
-    layout->addWidget(other);
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    other->setFocus();  // each test enters the field itself
-  }
-  void TearDown() override {
-    window.reset();
-    setAppFormatSettings(savedSettings);
-    setBeepHandlerForTests({});
-    setClockForTests({});
-  }
-
-  QString tx(const char* neutral) const {
-    QString s = QString::fromUtf8(neutral);
-    s.replace(u'.', GetParam().decimalSeparator).replace(u'_', GetParam().thousandSeparator);
-    return s;
-  }
-  void enter() {
-    other->setFocus();
-    field->setFocus(Qt::TabFocusReason);
-  }
   void type(QWidget* w, const char* keys) { QTest::keyClicks(w, tx(keys)); }
   void carrier() { field->configure(0.1, 16, 2, 0.01, true, 11); }
   // One step of a held Up key: presses without releases, 100 ms apart.
@@ -68,12 +37,6 @@ class RealSpinEditKeys : public ::testing::TestWithParam<FormatSettings> {
     return done();
   }
 
-  FormatSettings savedSettings;
-  std::unique_ptr<QWidget> window;
-  TRealSpinEdit* field = nullptr;
-  QLineEdit* other = nullptr;
-  int beeps = 0;
-  qint64 now = 100000;
 };
 
 TEST_P(RealSpinEditKeys, AmplitudeAboveTheLimitIsClampedWithBeepAndKeepsTheFocus) {
