@@ -16,6 +16,7 @@
 #include "platform/executable_path.h"
 #include "platform/single_instance.h"
 #include "rxview/rx_draw_form.h"
+#include "shell/command_line.h"
 #include "scenes/schema_form.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
@@ -63,6 +64,12 @@ void closeOnSignals(TMainForm* mainForm) {
 }  // namespace
 
 int runProgram(int argc, char** argv) {
+  // Help, version and usage errors need neither a display nor the single-copy guard.
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  CommandLine commandLine;
+  if (const std::optional<int> rc = parseCommandLine(arguments, commandLine)) return *rc;
+
   SingleInstanceGuard guard("QZ418");
   if (guard.state() == SingleInstanceGuard::State::AlreadyRunning) {
     // Qt needs an application object to show any box; no window of the program is made.
