@@ -15,6 +15,7 @@
 #include "persist/form_state.h"
 #include "platform/executable_path.h"
 #include "platform/single_instance.h"
+#include "remote/remote_control.h"
 #include "rxview/rx_draw_form.h"
 #include "shell/command_line.h"
 #include "scenes/schema_form.h"
@@ -106,8 +107,10 @@ int runProgram(int argc, char** argv) {
   QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
                    [mainForm](QSessionManager&) { mainForm->close(); });
   mainForm->show();
+  std::unique_ptr<RemoteControl> remote = startRemoteControl(commandLine, {mainForm, rxDrawForm, schemaForm, linkForm});
 
   const int rc = QApplication::exec();
+  remote.reset();
 
   delete linkForm;
   delete schemaForm;

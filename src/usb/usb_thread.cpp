@@ -15,6 +15,7 @@ TUSB_Thread::TUSB_Thread(LinkReceivers receivers, usb::TransportOpener opener)
   prepareCommand_ = [this] { commandRequest_.prepare(usb::kCommandEndpoint); };
   buildCommand_ = [this] {
     if (receivers_.buildCommand) receivers_.buildCommand(commandRequest_.payload);
+    packetNumber_ = ++packetsBuilt_;
   };
 }
 
@@ -74,8 +75,13 @@ void TUSB_Thread::Execute() {
     checkpoint();
     synchronize(buildCommand_);  // 9
     checkpoint();
-    usb::issueRequest(device, driver_ioctl::kTransfer, commandRequest_.bytes(), commandRequest_.size(),  // 10
-                      waitTime_);
+    const int commandError =  // 10
+        usb::issueRequest(device, driver_ioctl::kTransfer, commandRequest_.bytes(), commandRequest_.size(),
+                          waitTime_);
+    if (commandError == 0) {
+      ++transfersCompleted_;
+      lastTransferred_.store(packetNumber_);
+    }
     checkpoint();
     std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));  // 11
   }

@@ -59,6 +59,17 @@ class TUSB_Thread : public HandOverThread {
   // Cycles begun since the start (read from any thread).
   std::uint64_t cyclesStarted() const { return cycles_.load(); }
 
+  // Transfer counters for remote clients that wait until the device has their change. They
+  // count over every exchange thread of the run, so a restarted exchange goes on counting.
+  // Packets are numbered 1, 2, ... as step 9 builds them (on the main thread, inside the
+  // hand-over: a change made on the main thread after the count moved is in a later packet).
+  static std::uint64_t packetsBuilt() { return packetsBuilt_.load(); }
+  // Step 10 transfers that completed without error, and the number of the latest such packet.
+  static std::uint64_t commandTransfersCompleted() { return transfersCompleted_.load(); }
+  static std::uint64_t lastTransferredPacket() { return lastTransferred_.load(); }
+  // The payload of the last packet built; main thread only (only the main thread writes it).
+  const usb::CommandRequest::Payload& commandPayload() const { return commandRequest_.payload; }
+
  protected:
   void Execute() override;
   void ConfigureEndpoints();
@@ -71,6 +82,10 @@ class TUSB_Thread : public HandOverThread {
   std::uint32_t lastError_ = 0;
   std::uint32_t waitTime_ = 0;
   std::atomic<std::uint64_t> cycles_{0};
+  std::uint64_t packetNumber_ = 0;  // the packet in the command payload, written in step 9
+  static inline std::atomic<std::uint64_t> packetsBuilt_{0};
+  static inline std::atomic<std::uint64_t> transfersCompleted_{0};
+  static inline std::atomic<std::uint64_t> lastTransferred_{0};
 
   usb::StatusRequest statusRequest_;
   usb::ReceiveRequest receiveRequest_;

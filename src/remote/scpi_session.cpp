@@ -1,0 +1,290 @@
+#include "remote/scpi_session.h"
+
+#include <cmath>
+
+namespace scpi {
+
+namespace {
+
+// The one integer parameter of *ESE and *SRE: 0..255 (rounded, as SCPI rounds numbers).
+int registerValue(const Unit& unit, std::uint8_t& out) {
+  if (unit.params.empty()) return MissingParameter;
+  if (unit.params.size() > 1) return ParameterNotAllowed;
+  const Parameter& p = unit.params[0];
+  if (p.kind != ParamKind::Number) return ParameterError;
+  if (!p.suffix.empty()) return InvalidSuffix;
+  const long double v = std::nearbyint(p.number);
+  if (!(v >= 0 && v <= 255)) return DataOutOfRange;
+  out = std::uint8_t(v);
+  return 0;
+}
+
+bool isCommandClass(int code) { return code <= -100 && code > -200; }
+
+}  // namespace
+
+std::size_t Session::space() const {
+  const std::size_t pending = input_.size() - consumed_;
+  const std::size_t limit = kMaxLine + 2;  // a longest line, its CR and its LF
+  return pending >= limit ? 0 : limit - pending;
+}
+
+void Session::receive(std::string_view bytes) {
+  if (consumed_ > 0 && consumed_ * 2 >= input_.size()) {
+    input_.erase(0, consumed_);
+    consumed_ = 0;
+  }
+  input_.append(bytes);
+}
+
+void Session::pushError(int code) {
+  errors_.push(code);
+  esr_ |= esrBitFor(code);
+}
+
+std::uint8_t Session::statusByte() const {
+  std::uint8_t stb = 0;
+  if (!errors_.empty()) stb |= StbErrorAvailable;
+  if (esr_ & ese_) stb |= StbEventSummary;
+  if (stb & sre_ & ~StbRequestService) stb |= StbRequestService;
+  return stb;
+}
+
+bool Session::takeLine() {
+  for (;;) {
+    const std::size_t pending = input_.size() - consumed_;
+    if (pending == 0) {
+      input_.clear();
+      consumed_ = 0;
+      return false;
+    }
+    const std::size_t lf = input_.find('\n', consumed_);
+    if (discarding_) {
+      if (lf == std::string::npos) {
+        consumed_ = input_.size();
+        continue;
+      }
+      consumed_ = lf + 1;
+      discarding_ = false;
+      continue;
+    }
+    if (lf == std::string::npos) {
+      if (pending <= kMaxLine + 1) return false;  // the rest of the line is still coming
+      pushError(TooMuchData);
+      discarding_ = true;
+      continue;
+    }
+    std::string_view line(input_.data() + consumed_, lf - consumed_);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() > kMaxLine) {
+      pushError(TooMuchData);
+      consumed_ = lf + 1;
+      continue;
+    }
+    line_ = parseLine(line);
+    consumed_ = lf + 1;
+    next_ = 0;
+    lineActive_ = true;
+    reply_.clear();
+    hasReply_ = false;
+    path_.clear();  // every line starts at the root
+    return true;
+  }
+}
+
+void Session::addReply(std::string_view text) {
+  if (hasReply_) reply_ += ';';
+  reply_ += text;
+  hasReply_ = true;
+}
+
+void Session::checkOpc() {
+  if (opcPending_ && instrument_.lastTransferredPacket() > opcTarget_) {
+    esr_ |= EsrOperationComplete;
+    opcPending_ = false;
+  }
+}
+
+Session::State Session::run(std::string& out) {
+  checkOpc();
+  for (int budget = kUnitsPerRun; budget > 0; --budget) {
+    if (waiting_) {
+      if (instrument_.lastTransferredPacket() <= waitTarget_) return State::Waiting;
+      waiting_ = false;
+      if (waitReplies_) addReply("1");
+    }
+    if (!lineActive_ && !takeLine()) return State::Idle;
+    if (next_ < line_.units.size()) {
+      runUnit(line_.units[next_++]);
+      continue;
+    }
+    // The line is done: its syntax fault (if any) comes after the units before it ran.
+    if (line_.error) pushError(line_.error);
+    if (hasReply_) {
+      out += reply_;
+      out += '\n';
+    }
+    lineActive_ = false;
+    line_ = ParsedLine{};
+  }
+  return State::Busy;
+}
+
+bool Session::runUnit(const Unit& unit) {
+  if (unit.common)
+    runCommon(unit);
+  else
+    runTree(unit);
+  return !waiting_;
+}
+
+void Session::runCommon(const Unit& unit) {
+  const std::string& h = unit.nodes[0].mnemonic;
+  int error = 0;
+  auto noParams = [&] {
+    if (!unit.params.empty()) error = ParameterNotAllowed;
+    return error == 0;
+  };
+  auto queryOnly = [&] {
+    if (!unit.query) error = CommandError;
+    return error == 0 && noParams();
+  };
+  auto commandOnly = [&] {
+    if (unit.query) error = CommandError;
+    return error == 0;
+  };
+  if (unit.nodes[0].suffix >= 0) {
+    error = UndefinedHeader;
+  } else if (h == "IDN") {
+    if (queryOnly()) addReply(instrument_.identity());
+  } else if (h == "RST") {
+    if (commandOnly() && noParams()) {
+      instrument_.reset();
+      asciiTrace_ = false;
+      opcPending_ = false;
+    }
+  } else if (h == "TST") {
+    if (queryOnly()) addReply(std::to_string(instrument_.selfTest()));
+  } else if (h == "CLS") {
+    if (commandOnly() && noParams()) {
+      errors_.clear();
+      esr_ = 0;
+      opcPending_ = false;
+    }
+  } else if (h == "ESE") {
+    if (unit.query) {
+      if (noParams()) addReply(std::to_string(ese_));
+    } else {
+      error = registerValue(unit, ese_);
+    }
+  } else if (h == "SRE") {
+    if (unit.query) {
+      if (noParams()) addReply(std::to_string(sre_));
+    } else {
+      std::uint8_t v = 0;
+      error = registerValue(unit, v);
+      if (!error) sre_ = std::uint8_t(v & ~StbRequestService);  // bit 6 cannot be enabled
+    }
+  } else if (h == "ESR") {
+    if (queryOnly()) {
+      addReply(std::to_string(esr_));
+      esr_ = 0;
+    }
+  } else if (h == "STB") {
+    if (queryOnly()) addReply(std::to_string(statusByte()));
+  } else if (h == "OPC" || h == "WAI") {
+    if (h == "WAI" && unit.query) {
+      error = CommandError;
+    } else if (noParams()) {
+      // Packets built so far may predate the commands before this one; only a packet built
+      // from now on is sure to carry them.
+      const std::uint64_t target = instrument_.packetsBuilt();
+      if (h == "OPC" && !unit.query) {
+        opcPending_ = true;
+        opcTarget_ = target;
+      } else {
+        waiting_ = true;
+        waitTarget_ = target;
+        waitReplies_ = h == "OPC";
+      }
+    }
+  } else {
+    error = UndefinedHeader;
+  }
+  if (error) {
+    pushError(error);
+    if (isCommandClass(error)) next_ = line_.units.size();
+  }
+}
+
+void Session::runTree(const Unit& unit) {
+  Captures captures;
+  const CompiledCommand* c = nullptr;
+  std::vector<HeaderNode> full;
+  if (!unit.absolute && !path_.empty()) {
+    full = path_;
+    full.insert(full.end(), unit.nodes.begin(), unit.nodes.end());
+    c = findCommand(full, captures);
+  }
+  // A header that does not continue the last path is read from the root: scripts write
+  // "SOUR1:MODE PULS;SOUR2:MODE SIN" and mean two channels.
+  if (!c) {
+    full = unit.nodes;
+    c = findCommand(full, captures);
+  }
+  int error = 0;
+  if (!c) {
+    error = UndefinedHeader;
+  } else {
+    path_.assign(full.begin(), full.end() - 1);
+    const CommandSpec& spec = *c->spec;
+    if (unit.query ? !spec.queryable : !spec.settable) {
+      error = CommandError;
+    } else if (spec.command == Command::SystemError) {
+      if (!unit.params.empty())
+        error = ParameterNotAllowed;
+      else
+        addReply(errors_.pop());
+    } else if (spec.command == Command::SystemVersion) {
+      if (!unit.params.empty())
+        error = ParameterNotAllowed;
+      else
+        addReply("1999.0");
+    } else if (spec.command == Command::Format) {
+      if (unit.query) {
+        if (!unit.params.empty())
+          error = ParameterNotAllowed;
+        else
+          addReply(asciiTrace_ ? "ASC" : "REAL,32");
+      } else if (unit.params.empty()) {
+        error = MissingParameter;
+      } else if (unit.params.size() > 2) {
+        error = ParameterNotAllowed;
+      } else if (unit.params[0].kind != ParamKind::Mnemonic) {
+        error = ParameterError;
+      } else {
+        const std::string& f = unit.params[0].text;
+        const bool ascii = f == "ASC" || f == "ASCII";
+        const bool real = f == "REAL";
+        // REAL takes an optional length, which can only be 32.
+        if (!ascii && !real)
+          error = IllegalParameterValue;
+        else if (unit.params.size() == 2 && (ascii || unit.params[1].kind != ParamKind::Number ||
+                                              unit.params[1].number != 32))
+          error = ascii ? ParameterNotAllowed : IllegalParameterValue;
+        else
+          asciiTrace_ = ascii;
+      }
+    } else {
+      std::string reply;
+      error = instrument_.execute({spec, captures, unit.params, unit.query, asciiTrace_}, reply);
+      if (!error && unit.query) addReply(reply);
+    }
+  }
+  if (error) {
+    pushError(error);
+    if (isCommandClass(error)) next_ = line_.units.size();
+  }
+}
+
+}  // namespace scpi

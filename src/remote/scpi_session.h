@@ -1,0 +1,106 @@
+#pragma once
+// One client connection's interpreter, without the socket: it takes the bytes received,
+// cuts them into lines (LF, CR LF accepted; at most kMaxLine bytes), runs each line's units
+// through the tree and the IEEE 488.2 common commands, and collects the replies. It keeps the
+// connection's own status registers and error queue.
+//
+// *OPC? and *WAI wait until a command packet built after the earlier commands has been
+// transferred to the device without error; the session learns that from the instrument's
+// two counters and is asked again (run()) until it has happened. Nothing here blocks.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "remote/scpi_errors.h"
+#include "remote/scpi_parser.h"
+#include "remote/scpi_tree.h"
+
+namespace scpi {
+
+// What a connection asks of the instrument. Runs on the thread of the session.
+class Instrument {
+ public:
+  virtual ~Instrument() = default;
+  // Carries out one tree command (set, or query with its reply in reply, no terminator).
+  // Returns 0 or an error code; on an error nothing was changed.
+  struct Call {
+    const CommandSpec& spec;
+    const Captures& captures;
+    const std::vector<Parameter>& params;
+    bool query;
+    bool asciiTrace;  // this connection chose FORMat ASCii
+  };
+  virtual int execute(const Call& call, std::string& reply) = 0;
+  virtual std::string identity() = 0;
+  virtual void reset() = 0;
+  virtual int selfTest() = 0;  // 0: the link is up
+  // Packets built so far, and the number of the latest packet whose transfer completed
+  // without error (packets are numbered 1, 2, ... in build order).
+  virtual std::uint64_t packetsBuilt() = 0;
+  virtual std::uint64_t lastTransferredPacket() = 0;
+};
+
+class Session {
+ public:
+  static constexpr std::size_t kMaxLine = 64 * 1024;  // bytes before the LF
+  // Units run per call of run() before it gives the event loop back.
+  static constexpr int kUnitsPerRun = 64;
+
+  explicit Session(Instrument& instrument) : instrument_(instrument) {}
+
+  // How many more bytes receive() takes now; the caller leaves the rest in the socket.
+  std::size_t space() const;
+  void receive(std::string_view bytes);
+
+  enum class State {
+    Idle,     // nothing left to do until more bytes come
+    Busy,     // more to do: call run() again soon (after the event loop had its turn)
+    Waiting,  // waiting for a transfer (*OPC?, *WAI): call run() again when counters move
+  };
+  // Runs queued work; finished replies (each line's answers joined by ';', ended by LF) are
+  // appended to out.
+  State run(std::string& out);
+  // Whether an *OPC (without '?') is still waiting to set the operation-complete bit.
+  bool opcPending() const { return opcPending_; }
+
+  ErrorQueue& errors() { return errors_; }
+  std::uint8_t esr() const { return esr_; }
+  std::uint8_t statusByte() const;
+  void pushError(int code);
+
+ private:
+  bool takeLine();
+  bool runUnit(const Unit& unit);  // false: waiting
+  void runCommon(const Unit& unit);
+  void runTree(const Unit& unit);
+  void addReply(std::string_view text);
+  void checkOpc();
+
+  Instrument& instrument_;
+  ErrorQueue errors_;
+  std::uint8_t esr_ = EsrPowerOn;
+  std::uint8_t ese_ = 0;
+  std::uint8_t sre_ = 0;
+  bool asciiTrace_ = false;
+
+  std::string input_;         // received, not yet cut into lines
+  std::size_t consumed_ = 0;  // bytes of input_ already taken
+  bool discarding_ = false;   // inside a line that was too long: drop up to its LF
+
+  ParsedLine line_;           // the line being run
+  std::size_t next_ = 0;      // its next unit
+  bool lineActive_ = false;
+  std::string reply_;         // the line's answers so far
+  bool hasReply_ = false;
+  std::vector<HeaderNode> path_;  // the path a relative header continues from
+
+  std::uint64_t waitTarget_ = 0;  // *OPC? / *WAI: waiting for a transfer after this packet
+  bool waiting_ = false;
+  bool waitReplies_ = false;      // *OPC? (answers 1) rather than *WAI
+  bool opcPending_ = false;       // *OPC: sets the bit after a transfer past opcTarget_
+  std::uint64_t opcTarget_ = 0;
+};
+
+}  // namespace scpi
