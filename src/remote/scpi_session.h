@@ -80,7 +80,7 @@ class Session {
 
   Instrument& instrument_;
   ErrorQueue errors_;
-  std::uint8_t esr_ = EsrPowerOn;
+  std::uint8_t esr_ = 0;  // a new connection is no power-on: PON stays clear
   std::uint8_t ese_ = 0;
   std::uint8_t sre_ = 0;
   bool asciiTrace_ = false;

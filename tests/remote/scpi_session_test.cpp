@@ -1,0 +1,232 @@
+// The interpreter without windows or sockets: headers, parameters, the common commands, the
+// error queue, the status registers, *OPC? against the transfer counters, and the line limit.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remote/scpi_session.h"
+
+using namespace scpi;
+
+namespace {
+
+// Records what reaches the instrument as "<command>(<captures>)[<params>]" lines.
+class FakeInstrument : public Instrument {
+ public:
+  int execute(const Call& call, std::string& reply) override {
+    std::string s = call.spec.pattern;
+    s += '(';
+    for (int v : call.captures.values) s += std::to_string(v) + ' ';
+    s += ')';
+    for (const Parameter& p : call.params) {
+      s += '[';
+      if (p.kind == ParamKind::Number) s += std::to_string(double(p.number)) + p.suffix;
+      if (p.kind == ParamKind::Mnemonic) s += "M:" + p.text;
+      if (p.kind == ParamKind::String) s += "S:" + p.text;
+      s += ']';
+    }
+    if (call.query) s += '?';
+    calls.push_back(s);
+    reply = "R";
+    return nextError;
+  }
+  std::string identity() override { return "ID"; }
+  void reset() override { ++resets; }
+  int selfTest() override { return 0; }
+  std::uint64_t packetsBuilt() override { return built; }
+  std::uint64_t lastTransferredPacket() override { return transferred; }
+
+  std::vector<std::string> calls;
+  int nextError = 0;
+  int resets = 0;
+  std::uint64_t built = 0;
+  std::uint64_t transferred = 0;
+};
+
+struct SessionTest : ::testing::Test {
+  FakeInstrument device;
+  Session session{device};
+  std::string send(const std::string& text) {
+    session.receive(text);
+    std::string out;
+    while (session.run(out) == Session::State::Busy) {
+    }
+    return out;
+  }
+  std::vector<std::string> drainErrors() {
+    std::vector<std::string> out;
+    while (!session.errors().empty()) out.push_back(session.errors().pop());
+    return out;
+  }
+};
+
+TEST_F(SessionTest, HeadersReachTheCommandWithItsCapturesInShortAndLongForm) {
+  struct Case {
+    const char* line;
+    const char* call;
+  };
+  const Case cases[] = {
+      {"SOUR1:PULS:AMPL -3\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(1 0 )[-3.000000]"},
+      {"source2:aseries:amplitude -3DB\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(2 1 )[-3.000000DB]"},
+      {"SoUr:FsEr:WIDT 5 us\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:WIDTh(1 2 )[5.000000US]"},
+      {":SOUR2:SIN:AM ON\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AM[:STATe](2 3 )[M:ON]"},
+      {"SOUR2:SIN:AM:STAT?\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AM[:STATe](2 3 )?"},
+      {"SOUR1:PULS:AM:FREQ 2KHZ\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AM:FREQuency(1 0 )[2.000000KHZ]"},
+      {"TRIG:CLOC:PER 1E3\n", "TRIGger:CLOCk:PERiod()[1000.000000]"},
+      {"scen:name 3,\"It''s \"\"A\"\"\"\n", "SCENe:NAME()[3.000000][S:It''s \"A\"]"},
+      {"SCEN:NAME 4,'a''b'\n", "SCENe:NAME()[4.000000][S:a'b]"},
+      {"INP:RANG 150\r\n", "INPut:RANGe()[150.000000]"},
+  };
+  for (const Case& c : cases) {
+    device.calls.clear();
+    send(c.line);
+    ASSERT_EQ(device.calls.size(), 1u) << c.line;
+    EXPECT_EQ(device.calls[0], c.call) << c.line;
+    EXPECT_TRUE(drainErrors().empty()) << c.line;
+  }
+}
+
+TEST_F(SessionTest, EveryErrorCodeComesWithItsTextAndItsEventBit) {
+  struct Case {
+    const char* line;
+    const char* error;
+    int esrBit;
+  };
+  const Case cases[] = {
+      {"*IDN\n", "-100,\"Command error\"", EsrCommandError},
+      {"SCEN:APPL? 1\n", "-100,\"Command error\"", EsrCommandError},
+      {"SOUR1:MODE PULS%\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"SOUR1:MODE \"open\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"SOUR1:MODE #HFF\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"*ESE 1,2\n", "-108,\"Parameter not allowed\"", EsrCommandError},
+      {"*SRE\n", "-109,\"Missing parameter\"", EsrCommandError},
+      {"SOUR1:PULSE:NOPE 1\n", "-113,\"Undefined header\"", EsrCommandError},
+      {"SYST:ERR3?\n", "-113,\"Undefined header\"", EsrCommandError},
+      {"*ESE 5V\n", "-131,\"Invalid suffix\"", EsrCommandError},
+      {"*ESE \"5\"\n", "-220,\"Parameter error\"", EsrExecutionError},
+      {"*ESE 256\n", "-222,\"Data out of range\"", EsrExecutionError},
+      {"FORM BINARY\n", "-224,\"Illegal parameter value\"", EsrExecutionError},
+  };
+  for (const Case& c : cases) {
+    session.errors().clear();
+    send("*ESR?\n");  // clears the register
+    send(c.line);
+    EXPECT_EQ(drainErrors(), std::vector<std::string>{c.error}) << c.line;
+    EXPECT_EQ(send("*ESR?\n"), std::to_string(c.esrBit) + "\n") << c.line;
+  }
+  // Errors the instrument reports are queued the same way (-221 settings conflict).
+  device.nextError = SettingsConflict;
+  send("SOUR2:MODE SIN\n");
+  EXPECT_EQ(drainErrors(), std::vector<std::string>{"-221,\"Settings conflict\""});
+  EXPECT_EQ(send("SYST:ERR?\n"), "0,\"No error\"\n");
+}
+
+TEST_F(SessionTest, SeveralUnitsPerLineShareOnePathAndOneReplyLine) {
+  const std::string out = send("SOUR1:PULS:AMPL -3;DEL 5;AMPL?;:SOUR2:MODE?;SOUR1:MODE SIN;*IDN?\n");
+  EXPECT_EQ(out, "R;R;ID\n");
+  const std::vector<std::string> expected{
+      "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(1 0 )[-3.000000]",
+      "SOURce#:PULSe|ASERies|FSERies|SINusoid:DELay(1 0 )[5.000000]",
+      "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(1 0 )?",
+      "SOURce#:MODE(2 )?",
+      // Not below SOUR2: the header is read again from the root.
+      "SOURce#:MODE(1 )[M:SIN]",
+  };
+  EXPECT_EQ(device.calls, expected);
+}
+
+TEST_F(SessionTest, ACommandErrorDropsTheRestOfItsLineAnExecutionErrorDoesNot) {
+  EXPECT_EQ(send("*IDN?;BOGUS;*IDN?\n*IDN?\n"), "ID\nID\n");
+  device.nextError = DataOutOfRange;
+  EXPECT_EQ(send("SOUR1:MODE X;*IDN?\n"), "ID\n");
+  EXPECT_EQ(drainErrors(), (std::vector<std::string>{"-113,\"Undefined header\"", "-222,\"Data out of range\""}));
+}
+
+TEST_F(SessionTest, TheQueueHoldsSixteenAndMarksTheOverflow) {
+  for (int i = 0; i < 20; ++i) send("BOGUS\n");
+  const std::vector<std::string> errors = drainErrors();
+  ASSERT_EQ(errors.size(), 16u);
+  EXPECT_EQ(errors[14], "-113,\"Undefined header\"");
+  EXPECT_EQ(errors[15], "-350,\"Queue overflow\"");
+}
+
+TEST_F(SessionTest, StatusByteSummarisesTheQueueAndTheEnabledEvents) {
+  EXPECT_EQ(send("*STB?\n"), "0\n");
+  send("BOGUS\n");
+  EXPECT_EQ(send("*STB?\n"), "4\n");  // error available
+  send("*ESE 32\n");                  // command errors
+  EXPECT_EQ(send("*STB?\n"), "36\n");
+  send("*SRE 36\n");
+  EXPECT_EQ(send("*STB?;*SRE?;*ESE?\n"), "100;36;32\n");  // with the request-service summary
+  send("*CLS\n");
+  EXPECT_EQ(send("*STB?;*ESR?\n"), "0;0\n");
+  send("*RST\n");
+  EXPECT_EQ(device.resets, 1);
+}
+
+TEST_F(SessionTest, OpcQueryAnswersOnlyAfterAPacketBuiltLaterIsTransferred) {
+  device.built = 10;
+  device.transferred = 9;
+  std::string out;
+  session.receive("SOUR1:MODE SIN;*OPC?;*IDN?\n*IDN?\n");
+  EXPECT_EQ(session.run(out), Session::State::Waiting);
+  // Packet 10 was built before the command: its transfer does not count.
+  device.transferred = 10;
+  EXPECT_EQ(session.run(out), Session::State::Waiting);
+  device.built = 11;  // built after the command; a failed transfer leaves the count where it is
+  EXPECT_EQ(session.run(out), Session::State::Waiting);
+  EXPECT_EQ(out, "");
+  device.transferred = 11;
+  EXPECT_EQ(session.run(out), Session::State::Idle);
+  EXPECT_EQ(out, "1;ID\nID\n");
+  // *WAI holds the following commands the same way without answering.
+  out.clear();
+  session.receive("*WAI;*IDN?\n");
+  EXPECT_EQ(session.run(out), Session::State::Waiting);
+  device.built = 12;
+  device.transferred = 12;
+  EXPECT_EQ(session.run(out), Session::State::Idle);
+  EXPECT_EQ(out, "ID\n");
+  // *OPC sets the operation-complete bit then, and answers nothing.
+  send("*OPC\n");
+  EXPECT_EQ(send("*ESR?\n"), "0\n");
+  device.built = device.transferred = 13;
+  EXPECT_EQ(send("*ESR?\n"), "1\n");
+}
+
+TEST_F(SessionTest, ALineOverTheLimitIsDroppedAndTheNextOneRuns) {
+  struct Case {
+    std::size_t length;
+    bool accepted;
+  };
+  for (const Case c : {Case{Session::kMaxLine, true}, Case{Session::kMaxLine + 1, false},
+                       Case{3 * Session::kMaxLine, false}}) {
+    // "*IDN?" padded with blanks to length bytes before the LF, then one more line.
+    std::string line = "*IDN?" + std::string(c.length - 5, ' ') + "\r\n*IDN?\n";
+    std::string out;
+    std::size_t sent = 0;
+    // Fed as a socket would, no more than the session has room for.
+    while (sent < line.size()) {
+      const std::size_t n = std::min(session.space(), line.size() - sent);
+      ASSERT_GT(n, 0u);
+      session.receive(std::string_view(line).substr(sent, n));
+      sent += n;
+      while (session.run(out) == Session::State::Busy) {
+      }
+    }
+    EXPECT_EQ(out, c.accepted ? "ID\nID\n" : "ID\n") << c.length;
+    EXPECT_EQ(drainErrors(), c.accepted ? std::vector<std::string>{} : std::vector<std::string>{"-223,\"Too much data\""})
+        << c.length;
+  }
+}
+
+TEST_F(SessionTest, FormatChoosesTheTraceEncodingPerConnection) {
+  EXPECT_EQ(send("FORM?\n"), "REAL,32\n");
+  EXPECT_EQ(send("FORM ASC;FORM?;:FORM:DATA REAL,32;FORM?\n"), "ASC;REAL,32\n");
+  send("FORM REAL,64\n");
+  EXPECT_EQ(drainErrors(), std::vector<std::string>{"-224,\"Illegal parameter value\""});
+}
+
+}  // namespace
