@@ -54,6 +54,7 @@ int readNumber(const Parameter& p, const NumericSpec& spec, long double& out) {
     // Dividing by an exact power of ten keeps "100 NS" at 0.1 exactly as typed would.
     v = f < 1 ? v / (1 / f) : v * f;
   }
+  if (!std::isfinite(v)) return DataOutOfRange;  // the noise below would let infinity pass
   // The field's own comparison: 80-bit parsing against limits from double literals must not
   // refuse a limit itself (0.1 against 0.1L).
   const long double scale = std::fabs(spec.max - spec.min);

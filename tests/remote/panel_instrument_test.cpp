@@ -1,0 +1,272 @@
+// The command tree on the real windows: each command must act as the operator's edit of its
+// field would (limits, grid, reactions, page highlight) and refuse what the operator could
+// not do, changing nothing then.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "panel/main_form.h"
+#include "remote/panel_instrument.h"
+#include "rxview/rx_draw_form.h"
+#include "scenes/schema_form.h"
+#include "widgets/int_spin_edit.h"
+#include "widgets/page_control.h"
+#include "widgets/radio_group.h"
+#include "widgets/real_spin_edit.h"
+
+using namespace scpi;
+
+namespace {
+
+class PanelInstrumentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setAppFormatSettings(FormatSettings::point());
+    TSchemaForm::stateFile = [this] { return dir.filePath("qz418.ini"); };
+    TSchemaForm::scenesFile = [this] { return dir.filePath("Scenes.ini"); };
+    panel = std::make_unique<TMainForm>();
+    panel->saveStateOnClose = false;
+    rx = std::make_unique<TRxDrawForm>();
+    scenes = std::make_unique<TSchemaForm>();
+    instrument = std::make_unique<PanelInstrument>(PanelInstrument::Windows{panel.get(), rx.get(), scenes.get(), nullptr});
+    session = std::make_unique<Session>(*instrument);
+    send("*RST");
+  }
+  void TearDown() override {
+    session.reset();
+    instrument.reset();
+    scenes.reset();
+    rx.reset();
+    panel.reset();
+    TSchemaForm::stateFile = nullptr;
+    TSchemaForm::scenesFile = nullptr;
+    setAppFormatSettings(FormatSettings::point());
+  }
+
+  std::string send(const std::string& line) {
+    session->receive(line + "\n");
+    std::string out;
+    while (session->run(out) == Session::State::Busy) {
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+  }
+  // The oldest error code, 0 when none.
+  int error() { return std::stoi(session->errors().pop()); }
+
+  // A control's value as the operator sees it: a field's text, a box 1/0, an item or page index.
+  QString shown(const QString& name) const {
+    QWidget* w = panel->findChild<QWidget*>(name);
+    if (!w) w = rx->findChild<QWidget*>(name);
+    if (auto* p = qobject_cast<TPageControl*>(w)) return QString::number(p->activePageIndex());
+    if (auto* r = qobject_cast<TRadioGroup*>(w)) return QString::number(r->itemIndex());
+    if (auto* c = qobject_cast<QCheckBox*>(w)) return c->isChecked() ? "1" : "0";
+    if (auto* s = qobject_cast<QSlider*>(w)) return QString::number(s->value());
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    return "<no control " + name + ">";
+  }
+  std::string packet() { return send("SYST:PACK?"); }
+
+  QTemporaryDir dir;
+  std::unique_ptr<TMainForm> panel;
+  std::unique_ptr<TRxDrawForm> rx;
+  std::unique_ptr<TSchemaForm> scenes;
+  std::unique_ptr<PanelInstrument> instrument;
+  std::unique_ptr<Session> session;
+};
+
+// The packet of a fresh panel (both channels on the pulse page, -2.3 dB, 100.245 us, 2.5 MHz,
+// AM 1 kHz, clock 1000 us, level -20, "300В").
+const char* const kFreshPacket =
+    "6C00"
+    "FF00FF01C471CDFFFF004E514E5100000103333300000000000A7C"
+    "0000FF01C471CDFFFF004E514E5100000103333300000000000A7C"
+    "00030D4000000000";
+
+TEST_F(PanelInstrumentTest, SettingsLandInTheirFieldAsAnOperatorsEntryWould) {
+  struct Case {
+    const char* command;
+    const char* control;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"SOUR1:PULS:AMPL -12.3", "Ch1I_AmplPBSuperSpin", "-12.3"},
+      {"SOURCE1:PULSE:AMPLITUDE -12.3DB", "Ch1I_AmplPBSuperSpin", "-12.3"},
+      {"SOUR2:ASER:AMPL MIN", "Ch2A_AmplPBSuperSpin", "-60.0"},
+      {"SOUR1:PULS:DEL 0.1 MS", "Ch1I_DelayPBSuperSpin", "100.000"},
+      {"SOUR1:PULS:DEL 50NS", "Ch1I_DelayPBSuperSpin", "0.050"},
+      // Leaving the field puts the value onto its 0.005 grid from 0.05.
+      {"SOUR1:PULS:DEL 100.2474", "Ch1I_DelayPBSuperSpin", "100.245"},
+      {"SOUR2:FSER:STEP 500 KHZ", "Ch2F_DfreqPBSuperSpin", "0.50"},
+      {"SOUR2:FSER:WIDT MAX", "Ch2F_TimePBSuperSpin", "320.000"},
+      {"SOUR1:SIN:FREQ 1.5E6HZ", "Ch1S_FreqPBSuperSpin", "1.50"},
+      {"SOUR1:PULS:AM:FREQ 2.5", "Ch1I_AMPBSuperSpin", "2.50"},
+      {"SOUR2:SIN:AM:FREQ 0.05 MHZ", "Ch2S_AMPBSuperSpin", "50.00"},
+      {"SOUR1:ASER:ATT -3.5", "Ch1A_LossPBSuperSpin", "-3.5"},
+      {"SOUR1:ASER:COUN MAX", "Ch1A_CountPBSpinEdit", "50"},
+      {"SOUR1:ASER:COUN 7.4", "Ch1A_CountPBSpinEdit", "7"},
+      {"SOUR2:ASER:PAUS 1.0001", "Ch2A_PausePBSuperSpin", "1.000"},
+      {"SOUR1:PULS:SIGN NEG", "Ch1I_RadioGroup", "1"},
+      {"SOUR2:SIN:SIGN POSITIVE", "Ch2S_RadioGroup", "0"},
+      {"SOUR1:PULS:RFM OFF", "Ch1I_HFModulationCheckBox", "0"},
+      {"SOUR2:SIN:AM 1", "Ch2S_AMCheckBox", "1"},
+      {"SOUR1:FSER:DIV ON", "Ch1F_LossCheckBox", "1"},
+      {"SOUR1:OFF:DIV ON", "Ch1S_OffCheckBox", "1"},
+      {"TRIG:SOUR CLOCK", "SyncPageControl", "2"},
+      {"TRIG:SLOP POS", "SyncPolarRadioGroup", "1"},
+      {"TRIG:CLOC:PER 1 S", "TactPBSuperSpin", "1,000,000.0"},
+      // The level field goes to 120, its slider stops at 95.
+      {"TRIG:LEV 120PCT", "SyncLevelPBSpinEdit", "120"},
+      {"TRIG:LEV 120PCT", "SyncLevelTrackBar", "95"},
+      {"TRIG:LEV -40", "SyncLevelTrackBar", "-40"},
+      {"INP:RANG 50", "RangeRadioGroup", "2"},
+      {"INP:LOAD 50", "R50CheckBox", "1"},
+      {"SOUR2:MODE FSER", "Ch2_PageControl", "2"},
+  };
+  for (const Case& c : cases) {
+    send(c.command);
+    EXPECT_EQ(shown(c.control), c.shown) << c.command;
+    EXPECT_EQ(error(), 0) << c.command;
+  }
+}
+
+TEST_F(PanelInstrumentTest, RefusedCommandsChangeNothing) {
+  struct Case {
+    const char* command;
+    int error;
+  };
+  const Case cases[] = {
+      {"SOUR1:PULS:AMPL 0.5", DataOutOfRange},  // never clamped silently
+      {"SOUR1:PULS:AMPL -60.01", DataOutOfRange},
+      {"SOUR1:PULS:FREQ 16.01", DataOutOfRange},
+      {"SOUR1:PULS:DEL 10 S", DataOutOfRange},
+      {"SOUR1:PULS:DEL 1E99999", DataOutOfRange},
+      {"SOUR1:ASER:COUN 51", DataOutOfRange},
+      {"TRIG:LEV 121", DataOutOfRange},
+      {"SOUR1:PULS:AMPL -3 MHZ", InvalidSuffix},
+      {"SOUR1:PULS:DEL 5 DB", InvalidSuffix},
+      {"SOUR1:PULS:AMPL LOUD", IllegalParameterValue},
+      {"SOUR1:PULS:AMPL \"-3\"", ParameterError},
+      {"SOUR1:PULS:AMPL", MissingParameter},
+      {"SOUR1:PULS:AMPL -3,-4", ParameterNotAllowed},
+      {"SOUR1:MODE TRIANGLE", IllegalParameterValue},
+      {"SOUR1:PULS:SIGN UP", IllegalParameterValue},
+      {"INP:RANG 100", IllegalParameterValue},
+      {"INP:LOAD 75", IllegalParameterValue},
+      {"SOUR3:MODE PULS", UndefinedHeader},
+      {"SOUR2:PULS:DIV ON", UndefinedHeader},  // output 2 has no divider
+      {"SOUR2:OFF:DIV ON", UndefinedHeader},
+      {"SOUR1:SIN:DEL 5", UndefinedHeader},  // the sine page has no delay
+      {"SOUR1:PULS:STEP 1", UndefinedHeader},
+      {"SOUR1:ASER:RFM OFF", UndefinedHeader},
+      {"SOUR1:PULS:CAL ON", UndefinedHeader},
+      {"SOUR1:SIN:CAL ON", SettingsConflict},  // not on the sine page
+      {"SCEN:APPL 10", DataOutOfRange},
+      {"SCEN:NAME 2,\"a\tb\"", IllegalParameterValue},
+      {"SCEN:NAME 2,3", ParameterError},
+  };
+  const std::string before = packet();
+  ASSERT_EQ(before, kFreshPacket);
+  for (const Case& c : cases) {
+    send(c.command);
+    EXPECT_EQ(error(), c.error) << c.command;
+    EXPECT_EQ(packet(), before) << c.command;
+  }
+  EXPECT_EQ(send("SCEN:NAME? 2"), "\"Наименование сцены\"");
+}
+
+TEST_F(PanelInstrumentTest, CalibrationCoversTheOtherChannelAgainstRemoteChangesToo) {
+  send("SOUR1:MODE SIN;:SOUR1:SIN:CAL ON");
+  EXPECT_EQ(error(), 0);
+  EXPECT_TRUE(panel->ch[1].pages->isHidden());
+  EXPECT_EQ(send("SOUR2:MODE?"), "OFF");
+  const std::string covered = packet();
+  EXPECT_EQ(covered.substr(58, 4), "0104");  // calibration byte 1, channel 2 off
+  for (const char* c : {"SOUR2:MODE PULS", "SOUR2:PULS:AMPL -5", "SOUR2:SIN:CAL ON"}) {
+    send(c);
+    EXPECT_EQ(error(), SettingsConflict) << c;
+  }
+  EXPECT_EQ(packet(), covered);
+  EXPECT_EQ(send("SOUR2:PULS:AMPL?"), "-2.3");  // reading is no change
+  // Channel 1 leaving the sine page ends the calibration, as the operator's tab click does;
+  // channel 2 stays off, its pages shown again.
+  send("SOUR1:MODE PULS");
+  EXPECT_EQ(shown("Ch1S_RF_To_Ch2_CheckBox"), "0");
+  EXPECT_FALSE(panel->ch[1].pages->isHidden());
+  EXPECT_EQ(send("SOUR2:MODE?"), "OFF");
+  EXPECT_TRUE(panel->ch[0].pages->isTabHighlighted(0));
+  EXPECT_FALSE(panel->ch[0].pages->isTabHighlighted(3));
+}
+
+TEST_F(PanelInstrumentTest, ResetBringsBackAFreshPanelButKeepsCommentAndScenes) {
+  send("SCEN:NAME 5,\"Поверка\"");
+  send("SOUR1:MODE SIN;:SOUR1:SIN:CAL ON;:SOUR1:SIN:AMPL -7;:TRIG:SOUR EXT;LEV 90;:TRIG:CLOC:PER 20");
+  send("INP:RANG 150;LOAD 50;:SOUR1:OFF:DIV ON;:SOUR1:PULS:RFM OFF");
+  ASSERT_NE(packet(), kFreshPacket);
+  const QString comment = panel->CommentEdit->text();
+  send("*RST");
+  EXPECT_EQ(packet(), kFreshPacket);
+  EXPECT_EQ(shown("SyncLevelTrackBar"), "-20");
+  EXPECT_EQ(shown("Ch1S_OffCheckBox"), "0");
+  EXPECT_FALSE(panel->ch[1].pages->isHidden());
+  EXPECT_TRUE(panel->SyncPageControl->isTabHighlighted(0));
+  EXPECT_FALSE(panel->SyncPageControl->isTabHighlighted(1));
+  EXPECT_EQ(panel->CommentEdit->text(), comment);
+  EXPECT_EQ(send("SCEN:NAME? 5"), "\"Поверка\"");
+}
+
+TEST_F(PanelInstrumentTest, ScenesAreCapturedAppliedAndNamedAsInTheScenarioWindow) {
+  send("SOUR1:PULS:AMPL -11;:SCEN:CAPT 4;:SOUR1:PULS:AMPL -33");
+  EXPECT_EQ(send("SCEN:SEL?"), "1");
+  send("SCEN:APPL 4");
+  EXPECT_EQ(send("SCEN:SEL?;:SOUR1:PULS:AMPL?"), "4;-11.0");
+  // The selected scene is applied again on request.
+  send("SOUR1:PULS:AMPL -33;:SCEN:APPL 4");
+  EXPECT_EQ(send("SOUR1:PULS:AMPL?"), "-11.0");
+  send("SCEN:NAME 4,\"Стенд \"\"А\"\"\"");
+  EXPECT_EQ(send("SCEN:NAME? 4"), "\"Стенд \"\"А\"\"\"");
+  EXPECT_EQ(panel->CommentEdit->text(), QString::fromUtf8("Стенд \"А\""));
+  EXPECT_EQ(error(), 0);
+}
+
+TEST_F(PanelInstrumentTest, RepliesUseAPointAndShortNamesWhateverTheLocale) {
+  setAppFormatSettings(FormatSettings::russian());
+  send("*RST");  // the fields show their texts with a comma now
+  send("SOUR1:PULS:DEL 1234.5;:SOUR2:MODE ASER;:TRIG:SOUR EXT");
+  EXPECT_EQ(send("SOUR1:PULS:DEL?;:SOUR1:PULS:AMPL?;DEL? MIN;:SOUR2:MODE?;:TRIG:SOUR?;SLOP?;:INP:RANG?;LOAD?"),
+            "1234.500;-2.3;0.050;ASER;EXT;NEG;300;HIGH");
+  EXPECT_EQ(send("SOUR1:PULS:FREQ? DEF;:SOUR1:ASER:COUN? MAX;:SOUR1:PULS:RFM?"), "2.50;50;1");
+}
+
+TEST_F(PanelInstrumentTest, TraceAndPulseComeFromTheDrawnTrace) {
+  // A rectangular pulse of 100 counts over samples 1032..1231 (1 us), "300В" range.
+  std::array<std::uint16_t, 4096> samples;
+  samples.fill(255);
+  for (int i = 1032; i < 1232; ++i) samples[std::size_t(i)] = 355;
+  send("TRIG:LEV 20");  // a positive level: the positive peak is searched
+  rx->ShowRxBuffer(samples);
+  const std::string m = send("MEAS:PULS?");
+  const double peak = std::stod(m.substr(0, m.find(',')));
+  const double width = std::stod(m.substr(m.find(',') + 1));
+  // The filter overshoots at the edges; the flat top is 100 counts x 1.0216 x 1.171875 V.
+  EXPECT_GT(peak, 119.7);
+  EXPECT_LT(peak, 135.0);
+  EXPECT_NEAR(width, 1.0, 0.02);
+  const std::string block = send("TRAC:DATA?");
+  ASSERT_EQ(block.substr(0, 7), "#516384");
+  ASSERT_EQ(block.size(), 7u + 16384u);
+  float first = 0;
+  std::memcpy(&first, block.data() + 7 + 4 * 1100, 4);  // inside the pulse
+  EXPECT_NEAR(first, 100 * 1.171875 * 1.0216, 0.5);
+  send("FORM ASC");
+  const std::string text = send("TRAC:DATA?");
+  EXPECT_EQ(std::count(text.begin(), text.end(), ','), 4095);
+  EXPECT_EQ(text.substr(0, 2), "0,");
+}
+
+}  // namespace
