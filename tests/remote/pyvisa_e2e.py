@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+"""End to end through a client nobody here wrote: PyVISA (pure-Python back end) against
+qz418 --scpi driving qz418-sim --log. Checks the packet bytes the simulator received, that
+*OPC? answers only after the packet carrying the change, that queries read back the panel's
+values and that the panel's fields hold them (its state file, written at exit).
+
+usage: pyvisa_e2e.py QZ418 QZ418_SIM      (exit 77: PyVISA is not installed, skipped)
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+try:
+    import pyvisa
+except ImportError:
+    print("PyVISA is not installed (python3-pyvisa, python3-pyvisa-py): skipped")
+    sys.exit(77)
+
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def wait_for(done, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        if done():
+            return True
+        time.sleep(0.02)
+    return done()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def packets(log):
+    """The simulator's log: one (ms, 64 bytes) per command packet received."""
+    out = []
+    with open(log) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) == 2 and len(parts[1]) == 128:
+                out.append((int(parts[0]), bytes.fromhex(parts[1])))
+    return out
+
+
+def main():
+    program, simulator = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    top = tempfile.mkdtemp(prefix="qz-pyvisa-", dir="/tmp")
+    run = os.path.join(top, "run")
+    os.mkdir(run, 0o700)
+    os.mkdir(os.path.join(top, "bin"))
+    exe = os.path.join(top, "bin", "qz418")
+    shutil.copy(program, exe)
+    log = os.path.join(top, "sim.log")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=run,
+               QZ418_DIALOG_LOG=os.path.join(top, "dialogs.log"), LC_ALL="C.UTF-8")
+    sim = subprocess.Popen([simulator, "--name", "sim0", "--log", log], env=env, cwd=top,
+                           stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    app = None
+    try:
+        assert wait_for(lambda: os.path.exists(os.path.join(run, "qz418", "sim0.sock")), 10), "no simulator socket"
+        port = free_port()
+        app = subprocess.Popen([exe, "--scpi", "--scpi-port", str(port)], env=env, cwd=top)
+
+        def listening():
+            try:
+                socket.create_connection(("127.0.0.1", port), 0.2).close()
+                return True
+            except OSError:
+                return False
+
+        assert wait_for(listening, 20), "the program does not listen"
+        rm = pyvisa.ResourceManager("@py")
+        inst = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                                write_termination="\n", timeout=10000)
+
+        idn = inst.query("*IDN?").split(",")
+        check(idn[:3] == ["QZ418", "QZ418 control program", "sim0"], "*IDN? names the simulator: %s" % idn)
+        check(wait_for(lambda: inst.query("SYST:LINK?") == '1,"sim0"', 10), "the link is up")
+
+        # A known panel, then its packet reaches the device.
+        inst.write("*RST")
+        check(inst.query("*OPC?") == "1", "*OPC? after *RST")
+        before = packets(log)[-1][1]
+
+        # The change: level +120, positive edge, "50В" with the 50-ohm load, channel 1
+        # amplitude -20 dB and delay 80 000 us (pulse page, as after *RST).
+        inst.write("TRIG:LEV 120;SLOP POS;:INP:RANG 50;LOAD 50;:SOUR1:PULS:AMPL -20 DB;DEL 80 MS")
+        opc = inst.query("*OPC?")
+        after_opc = packets(log)
+        check(opc == "1", "*OPC? answers 1")
+        carrying = [p for _, p in after_opc if p[0] == 0xF8]
+        check(len(carrying) >= 1, "*OPC? returned after the simulator had a packet with the change")
+        if carrying:
+            changed = {i: carrying[0][i] for i in range(64) if carrying[0][i] != before[i]}
+            expected = {0: 0xF8, 1: 0x39, 6: 0x19, 7: 0x99, 8: 0x99, 11: 0xF4, 12: 0x24, 13: 0x00}
+            check(changed == expected, "exactly the expected bytes changed: %s" % {k: hex(v) for k, v in changed.items()})
+            check(carrying[0] == bytes.fromhex(inst.query("SYST:PACK?")), "SYSTem:PACKet? is the packet sent")
+
+        # Queries read back what the panel shows.
+        check(inst.query("SOUR1:PULS:AMPL?;DEL?;:TRIG:LEV?;SLOP?;:INP:RANG?;LOAD?")
+              == "-20.0;80000.000;120;POS;50;50", "queries read the panel's values")
+        # The device reports the amplitude it has set: -20 dB on channel 1 (the sim echoes it).
+        check(wait_for(lambda: inst.query("STAT:DEV?").split(",")[1] == "-20.00", 5), "STATus:DEVice? shows -20 dB")
+
+        # Refused values change nothing on the device either.
+        n = len(packets(log))
+        inst.write("SOUR1:PULS:AMPL 3")
+        check(inst.query("SYST:ERR?") == '-222,"Data out of range"', "+3 dB is refused with -222")
+        inst.query("*OPC?")
+        check(all(p[6:9] == bytes([0x19, 0x99, 0x99]) for _, p in packets(log)[n:]), "no packet carried +3 dB")
+
+        # The documented example: scene 3, wait, measure.
+        inst.write("SCEN:APPL 3")
+        inst.query("*OPC?")
+        peak, width = (float(v) for v in inst.query("MEAS:PULS?").split(","))
+        check(inst.query("SCEN:SEL?") == "3", "scene 3 is selected")
+        data = inst.query_binary_values("TRAC:DATA?", datatype="f")
+        check(len(data) == 4096, "TRACe:DATA? gives 4096 values")
+
+        # Back to the settings above, then the panel's fields at exit (its state file).
+        inst.write("*RST;:TRIG:LEV 120;:SOUR1:PULS:AMPL -20;DEL 80000")
+        inst.query("*OPC?")
+        inst.close()
+        app.send_signal(signal.SIGTERM)
+        app.wait(30)
+        ini = open(os.path.join(top, "bin", "qz418.ini"), encoding="cp1251").read().replace("\r", "")
+        values = dict(l.split("=", 1) for l in ini.split("\n") if "=" in l)
+
+        def number(key):
+            return float(values.get(key, "nan").replace(",", ".").replace("\xa0", ""))
+
+        check(number("Ch1I_AmplPBSuperSpin") == -20, "the panel's amplitude field holds -20")
+        check(number("Ch1I_DelayPBSuperSpin") == 80000, "the panel's delay field holds 80 000")
+        check(number("SyncLevelPBSpinEdit") == 120, "the panel's level field holds 120")
+    finally:
+        if app and app.poll() is None:
+            app.kill()
+        sim.kill()
+        sim.wait()
+        shutil.rmtree(top, ignore_errors=True)
+    if failures:
+        print("%d failed" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
