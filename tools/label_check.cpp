@@ -63,7 +63,8 @@ QTextStream& out() {
 QString pathOf(const QWidget* w) {
   QStringList parts;
   for (const QWidget* p = w; p; p = p->isWindow() ? nullptr : p->parentWidget())
-    parts.prepend(p->objectName().isEmpty() ? QString::fromLatin1(p->metaObject()->className()) : p->objectName());
+    parts.prepend(p->objectName().isEmpty() ? QString::fromLatin1(p->metaObject()->className())
+                                            : p->objectName());
   return parts.join(QLatin1Char('/'));
 }
 
@@ -141,8 +142,8 @@ QRect textRect(QWidget* w, QRect* room) {
     *room = g->rect();
     // The style's label rectangle has a little padding around the text.
     const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
-    return QStyle::alignedRect(g->layoutDirection(), Qt::AlignCenter, fm.size(Qt::TextShowMnemonic, g->title()),
-                               label);
+    return QStyle::alignedRect(g->layoutDirection(), Qt::AlignCenter,
+                               fm.size(Qt::TextShowMnemonic, g->title()), label);
   }
   return {};
 }
@@ -170,17 +171,19 @@ void checkVisible(QWidget* window, QSet<QString>& reported, std::vector<Found>& 
     } else {
       // Inside its own control; now inside every control that holds it.
       QRect r = text.translated(w->mapTo(window, QPoint(0, 0)));
-      for (QWidget* p = w->parentWidget(); p && !trouble.size(); p = p->isWindow() ? nullptr : p->parentWidget()) {
+      for (QWidget* p = w->parentWidget(); p && !trouble.size();
+           p = p->isWindow() ? nullptr : p->parentWidget()) {
         const QRect pr(p->mapTo(window, QPoint(0, 0)), p->size());
         if (!pr.contains(r)) trouble = QStringLiteral("cut off by %1").arg(pathOf(p));
       }
     }
-    const QString key = pathOf(w) + QLatin1Char('|') + trouble + QLatin1Char('|') + w->property("text").toString();
+    const QString key =
+        pathOf(w) + QLatin1Char('|') + trouble + QLatin1Char('|') + w->property("text").toString();
     if (!trouble.isEmpty() && !reported.contains(key)) {
       reported.insert(key);
       ++problems;
-      const QString shown = qobject_cast<QGroupBox*>(w) ? static_cast<QGroupBox*>(w)->title()
-                                                        : w->property("text").toString();
+      const QString shown =
+          qobject_cast<QGroupBox*>(w) ? static_cast<QGroupBox*>(w)->title() : w->property("text").toString();
       out() << "clipped: " << pathOf(w) << " \"" << shown << "\": " << trouble << Qt::endl;
     }
     // A text under another control (a notice kept under a page control until the page
@@ -196,14 +199,15 @@ void checkOverlaps(QWidget* window, const std::vector<Found>& texts, QSet<QStrin
     for (size_t j = i + 1; j < texts.size(); ++j) {
       const Found& a = texts[i];
       const Found& b = texts[j];
-      if (a.widget == b.widget || a.widget->isAncestorOf(b.widget) || b.widget->isAncestorOf(a.widget)) continue;
+      if (a.widget == b.widget || a.widget->isAncestorOf(b.widget) || b.widget->isAncestorOf(a.widget))
+        continue;
       if (!a.text.intersects(b.text)) continue;
       const QString key = pathOf(a.widget) + QLatin1String(" & ") + pathOf(b.widget);
       if (reported.contains(key)) continue;
       reported.insert(key);
       ++problems;
-      out() << "overlap: " << pathOf(a.widget) << " and " << pathOf(b.widget) << " in " << window->objectName()
-            << Qt::endl;
+      out() << "overlap: " << pathOf(a.widget) << " and " << pathOf(b.widget) << " in "
+            << window->objectName() << Qt::endl;
     }
 }
 
@@ -383,9 +387,12 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (!std::strcmp(argv[i], "--shots")) options.shotDir = QString::fromLocal8Bit(value());
-    else if (!std::strcmp(argv[i], "--prefix")) options.prefix = QString::fromLocal8Bit(value());
-    else if (!std::strcmp(argv[i], "--settle")) options.settleMs = std::atoi(value());
+    if (!std::strcmp(argv[i], "--shots"))
+      options.shotDir = QString::fromLocal8Bit(value());
+    else if (!std::strcmp(argv[i], "--prefix"))
+      options.prefix = QString::fromLocal8Bit(value());
+    else if (!std::strcmp(argv[i], "--settle"))
+      options.settleMs = std::atoi(value());
     else {
       std::fprintf(stderr, "usage: %s [--shots DIR] [--prefix TEXT] [--settle MS]\n", argv[0]);
       return 2;
