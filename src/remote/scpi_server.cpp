@@ -1,5 +1,6 @@
 #include "remote/scpi_server.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -103,7 +104,10 @@ void ScpiServer::serve(Connection* c) {
     c->session.receive(std::string_view(buf, std::size_t(n)));
   }
   c->out.clear();
-  c->state = c->session.run(c->out);
+  // A slice of at most about kSliceMs: the exchange's next hand-over waits no longer.
+  QElapsedTimer slice;
+  slice.start();
+  c->state = c->session.run(c->out, [&slice] { return slice.elapsed() >= kSliceMs; });
   if (!c->out.empty()) {
     if (socket->bytesToWrite() + qint64(c->out.size()) > kMaxPendingOutput)
       c->session.pushError(scpi::QueryInterrupted);  // the client does not read: drop the answer

@@ -22,6 +22,7 @@ class ScpiServer : public QObject {
   // Replies waiting for a client that does not read them; beyond this a reply is dropped (-410).
   static constexpr qint64 kMaxPendingOutput = 4 * 1024 * 1024;
   static constexpr int kWaitPollMs = 2;
+  static constexpr qint64 kSliceMs = 2;  // a client's work per turn of the event loop
 
   explicit ScpiServer(scpi::Instrument& instrument, QObject* parent = nullptr);
   ~ScpiServer() override;

@@ -105,7 +105,7 @@ void Session::checkOpc() {
   }
 }
 
-Session::State Session::run(std::string& out) {
+Session::State Session::run(std::string& out, const std::function<bool()>& enough) {
   checkOpc();
   for (int budget = kUnitsPerRun; budget > 0; --budget) {
     if (waiting_) {
@@ -116,6 +116,7 @@ Session::State Session::run(std::string& out) {
     if (!lineActive_ && !takeLine()) return State::Idle;
     if (next_ < line_.units.size()) {
       runUnit(line_.units[next_++]);
+      if (enough && enough()) return State::Busy;
       continue;
     }
     // The line is done: its syntax fault (if any) comes after the units before it ran.

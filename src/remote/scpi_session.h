@@ -9,6 +9,7 @@
 // two counters and is asked again (run()) until it has happened. Nothing here blocks.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,8 +61,9 @@ class Session {
     Waiting,  // waiting for a transfer (*OPC?, *WAI): call run() again when counters move
   };
   // Runs queued work; finished replies (each line's answers joined by ';', ended by LF) are
-  // appended to out.
-  State run(std::string& out);
+  // appended to out. enough, when given, is asked after each unit whether the slice has taken
+  // its time (some units cost far more than others: a trace in text, a reset).
+  State run(std::string& out, const std::function<bool()>& enough = {});
   // Whether an *OPC (without '?') is still waiting to set the operation-complete bit.
   bool opcPending() const { return opcPending_; }
 

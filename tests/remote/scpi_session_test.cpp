@@ -222,6 +222,16 @@ TEST_F(SessionTest, ALineOverTheLimitIsDroppedAndTheNextOneRuns) {
   }
 }
 
+TEST_F(SessionTest, ASliceEndsWhenItsTimeIsUpAndTheNextGoesOn) {
+  session.receive("*IDN?;*TST?;*IDN?\n");
+  std::string out;
+  const auto always = [] { return true; };
+  int slices = 0;
+  while (session.run(out, always) == Session::State::Busy) ++slices;
+  EXPECT_EQ(slices, 3);  // one unit per slice
+  EXPECT_EQ(out, "ID;0;ID\n");
+}
+
 TEST_F(SessionTest, FormatChoosesTheTraceEncodingPerConnection) {
   EXPECT_EQ(send("FORM?\n"), "REAL,32\n");
   EXPECT_EQ(send("FORM ASC;FORM?;:FORM:DATA REAL,32;FORM?\n"), "ASC;REAL,32\n");
