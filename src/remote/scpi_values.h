@@ -28,7 +28,7 @@ struct NumericSpec {
   Quantity unit = Quantity::None;
 };
 
-// The value in the node's unit; MIN, MAX and DEF give the spec's values. A value outside
+// The value in the node's unit; MIN, MAX and DEF give the NumericSpec's values. A value outside
 // min..max gives -222 (nothing is clamped). Checks only the kind of the one parameter.
 int readNumber(const Parameter& p, const NumericSpec& spec, long double& out);
 // A number's suffix to the node's unit: the factor, 0 when the suffix does not fit.
