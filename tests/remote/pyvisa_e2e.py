@@ -98,8 +98,9 @@ def main():
 
         # The change: level +120, positive edge, "50В" with the 50-ohm load, channel 1
         # amplitude -20 dB and delay 80 000 us (pulse page, as after *RST).
-        inst.write("TRIG:LEV 120;SLOP POS;:INP:RANG 50;LOAD 50;:SOUR1:PULS:AMPL -20 DB;DEL 80 MS")
-        opc = inst.query("*OPC?")
+        # *OPC? on the same line: a separate message could arrive a cycle later (the client's
+        # Nagle delay) and hide an *OPC? that answers too early.
+        opc = inst.query("TRIG:LEV 120;SLOP POS;:INP:RANG 50;LOAD 50;:SOUR1:PULS:AMPL -20 DB;DEL 80 MS;*OPC?")
         after_opc = packets(log)
         check(opc == "1", "*OPC? answers 1")
         carrying = [p for _, p in after_opc if p[0] == 0xF8]
