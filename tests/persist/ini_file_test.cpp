@@ -445,6 +445,12 @@ TEST_F(AtomicWriteTest, LoadTellsAMissingFileFromAnUnreadableOne) {
   EXPECT_FALSE(ini.hasSection(u"S"));
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
   EXPECT_FALSE(ini.load(path("folder.ini")));
+  // A device reads as empty, a pipe blocks: neither is a file the program wrote, and a save
+  // must not go on to replace it.
+  ASSERT_TRUE(QFile::link("/dev/null", path("device.ini")));
+  EXPECT_FALSE(ini.load(path("device.ini")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ini")).constData(), 0600), 0);
+  EXPECT_FALSE(ini.load(path("pipe.ini")));
   ASSERT_TRUE(writeBytes(path("a.ini"), "[S]\nA=1\n"));
   ASSERT_TRUE(ini.load(path("a.ini")));
   ini.writeString(u"S", u"B", u"2");
