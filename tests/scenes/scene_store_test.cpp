@@ -149,7 +149,7 @@ TEST_F(SceneStore, MissingOrDamagedPartsOfAFile) {
          EXPECT_EQ(field(5, "Ch2A_PausePBSuperSpin"), "12.25");
          EXPECT_NE(field(5, "Ch2A_AmplPBSuperSpin"), "-2.3") << "the other keys are read";
        }},
-      {"values outside the ranges: reals pass, integers and indices clamp",
+      {"values enter within the scene page's limits, which the copy to the panel keeps",
        withValue(withValue(withValue(withValue(good, "ScenaForm", "Ch1A_CountPBSpinEdit", "80"), "ScenaForm",
                                      "Ch1I_DelayPBSuperSpin", "0.01"),
                            "ScenaForm", "Ch1I_RadioGroup", "5"),
@@ -158,7 +158,7 @@ TEST_F(SceneStore, MissingOrDamagedPartsOfAFile) {
          EXPECT_EQ(valueOf(live("Ch1A_CountPBSpinEdit")), "50");
          EXPECT_EQ(valueOf(live("Ch1I_DelayPBSuperSpin")), "0.01") << "below the panel's own minimum of 0.05";
          EXPECT_EQ(valueOf(live("Ch1I_RadioGroup")), "1");
-         EXPECT_EQ(valueOf(live("Ch2_PageControl")), "-1") << "no page shown";
+         EXPECT_EQ(valueOf(live("Ch2_PageControl")), "4") << "the last page, never none";
        }},
       {"written while the window was hidden", withValue(good, "SchemaForm", "Wisible", "0"),
        [&] { EXPECT_FALSE(schema->isVisible()); }},
