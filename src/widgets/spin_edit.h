@@ -25,6 +25,10 @@ bool isFieldFocusChange(Qt::FocusReason reason);
 // line deletions, cut and paste.
 bool isEditingShortcut(const QKeyEvent* e);
 
+// Keys that only move the caret or the selection, copy, or select everything: all a field
+// whose text cannot be edited still lets through.
+bool isViewingKey(const QKeyEvent* e);
+
 // AutoSelect: entering a field selects the whole text; entered by a mouse click, the
 // first press selects everything again (the press itself would have placed the caret).
 class AutoSelectOnEntry {
@@ -95,6 +99,8 @@ class TSpinEdit : public QLineEdit {
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
 

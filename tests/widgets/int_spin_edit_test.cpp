@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "base/number_text.h"
 #include "widgets/feedback.h"
@@ -123,21 +125,60 @@ TEST_F(IntSpinEditTest, TypedCharactersFollowTheDecimalSeparatorOfTheSettings) {
 TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
   IntForm f(-120, 120);
   f.field->setEditorEnabled(false);
-  f.field->setValue(0);
+  EXPECT_FALSE(f.field->testAttribute(Qt::WA_InputMethodEnabled));
   QApplication::clipboard()->setText("77");
 
-  f.field->setCursorPosition(1);
-  QTest::keyClicks(f.field, "5-");
-  QTest::keyClick(f.field, Qt::Key_Backspace);
+  // Every way QLineEdit knows to change a text; the caret stands inside "-20" for each.
+  auto key = [&f](Qt::Key k, Qt::KeyboardModifiers m = {}) { return [&f, k, m] { QTest::keyClick(f.field, k, m); }; };
+  auto commit = [&f](const char* text) {
+    return [&f, text] {
+      QInputMethodEvent e;
+      e.setCommitString(text);
+      QApplication::sendEvent(f.field, &e);
+    };
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    int beeps;
+  };
+  const Case cases[] = {
+      {"digit", key(Qt::Key_5), 1},
+      {"minus", key(Qt::Key_Minus), 1},
+      {"Backspace", key(Qt::Key_Backspace), 1},
+      {"Delete", key(Qt::Key_Delete), 1},
+      {"Ctrl+H", key(Qt::Key_H, Qt::ControlModifier), 0},
+      {"Ctrl+K", key(Qt::Key_K, Qt::ControlModifier), 0},
+      {"Ctrl+U", key(Qt::Key_U, Qt::ControlModifier), 0},
+      {"Ctrl+Backspace", key(Qt::Key_Backspace, Qt::ControlModifier), 0},  // a word deletion: silent
+      {"Ctrl+V", key(Qt::Key_V, Qt::ControlModifier), 0},
+      {"Shift+Insert", key(Qt::Key_Insert, Qt::ShiftModifier), 0},
+      {"Ctrl+X", key(Qt::Key_X, Qt::ControlModifier), 0},
+      {"Shift+Delete", key(Qt::Key_Delete, Qt::ShiftModifier), 0},
+      {"Ctrl+Z", key(Qt::Key_Z, Qt::ControlModifier), 0},
+      {"input method", commit("95"), 0},
+  };
+  for (const Case& c : cases) {
+    f.field->setValue(-20);
+    f.field->setCursorPosition(1);
+    beeps = 0;
+    c.act();
+    EXPECT_EQ(f.field->text(), "-20") << c.what;
+    EXPECT_EQ(beeps, c.beeps) << c.what;
+  }
+  // Looking is still allowed: caret, selection, copy.
+  f.field->setCursorPosition(0);
+  QTest::keyClick(f.field, Qt::Key_End, Qt::ShiftModifier);
+  EXPECT_EQ(f.field->selectedText(), "-20");
   QTest::keyClick(f.field, Qt::Key_Home);
-  QTest::keyClick(f.field, Qt::Key_Delete);
-  EXPECT_EQ(beeps, 4);
-  QTest::keyClick(f.field, Qt::Key_V, Qt::ControlModifier);
-  f.field->selectAll();
-  QTest::keyClick(f.field, Qt::Key_X, Qt::ControlModifier);
-  EXPECT_EQ(f.field->text(), "0");
-  EXPECT_EQ(beeps, 4);  // cut and paste are ignored without a beep
+  QTest::keyClick(f.field, Qt::Key_Right);
+  EXPECT_EQ(f.field->cursorPosition(), 1);
+  QTest::keyClick(f.field, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(f.field, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "-20");
 
+  beeps = 0;
+  f.field->setValue(0);
   QTest::keyClick(f.field, Qt::Key_Up);
   EXPECT_EQ(f.field->value(), 1);
   QTest::keyClick(f.field, Qt::Key_Down);
@@ -155,7 +196,7 @@ TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
   f.field->setValue(-119);
   for (int i = 0; i < 3; ++i) QTest::keyClick(f.field, Qt::Key_Down);
   EXPECT_EQ(f.field->text(), "-120");
-  EXPECT_EQ(beeps, 4);
+  EXPECT_EQ(beeps, 0);
 }
 
 TEST_F(IntSpinEditTest, StepsAddIncrementAndClamp) {
