@@ -298,6 +298,7 @@ void TBinHexEdit::keyReleaseEvent(QKeyEvent* e) {
 }
 
 void TBinHexEdit::focusInEvent(QFocusEvent* e) {
+  autoSelectOnEntry_.beforeFocusIn(this);
   QLineEdit::focusInEvent(e);
   autoSelectOnEntry_.focusIn(this, e->reason(), autoSelect_);
 }

@@ -24,8 +24,8 @@ namespace entryfield {
 bool clickDefaultButton(QLineEdit* field, bool autoSelect) {
   QWidget* window = field->window();
   QPushButton* defaultButton = nullptr;
-  for (QPushButton* b : window->findChildren<QPushButton*>()) {
-    if (b->isDefault() && b->window() == window && b->isVisible() && b->isEnabled()) {
+  for (QPushButton* b : window->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+    if (b->isDefault() && b->isVisible() && b->isEnabled()) {
       defaultButton = b;
       break;
     }
@@ -97,9 +97,23 @@ bool isViewingKey(const QKeyEvent* e) {
   return std::any_of(std::begin(kViewing), std::end(kViewing), [e](auto k) { return e->matches(k); });
 }
 
+void AutoSelectOnEntry::beforeFocusIn(const QLineEdit* field) {
+  caret_ = field->cursorPosition();
+  anchor_ = caret_;
+  if (field->hasSelectedText())
+    anchor_ = caret_ == field->selectionStart() ? field->selectionEnd() : field->selectionStart();
+}
+
 void AutoSelectOnEntry::focusIn(QLineEdit* field, Qt::FocusReason reason, bool autoSelect) {
   selectOnPress_ = false;
-  if (!autoSelect || !isFieldFocusChange(reason)) return;
+  if (!isFieldFocusChange(reason)) return;
+  if (!autoSelect) {
+    if (anchor_ == caret_)
+      field->setCursorPosition(caret_);
+    else
+      field->setSelection(anchor_, caret_ - anchor_);
+    return;
+  }
   field->selectAll();
   selectOnPress_ = reason == Qt::MouseFocusReason;
 }
@@ -263,6 +277,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
 }
 
 void TSpinEdit::focusInEvent(QFocusEvent* e) {
+  autoSelectOnEntry_.beforeFocusIn(this);
   QLineEdit::focusInEvent(e);
   autoSelectOnEntry_.focusIn(this, e->reason(), autoSelect_);
 }

@@ -6,15 +6,18 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QTimerEvent>
 #include <QVBoxLayout>
 #include <functional>
 
 #include "base/number_text.h"
+#include "widgets/bin_hex_edit.h"
 #include "widgets/feedback.h"
 #include "widgets/spin_button.h"
 
@@ -254,30 +257,6 @@ TEST_F(IntSpinEditTest, ValueChangedOnlyWhenTheValueReallyChanges) {
   EXPECT_EQ(spy.count(), 4);
 }
 
-TEST_F(IntSpinEditTest, HeldButtonRepeatsAfterTheFirstDelay) {
-  IntForm f(0, 1000);
-  f.field->setValue(0);
-  SpinButton* b = f.field->spinButton();
-  QElapsedTimer clock;
-  clock.start();
-  QTest::mousePress(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
-  EXPECT_EQ(f.field->value(), 1);  // the press steps at once
-  QTest::qWait(200);
-  if (clock.elapsed() < SpinButton::kFirstRepeatMs - 20) {
-    EXPECT_EQ(f.field->value(), 1);
-  }
-  QTest::qWait(1000);
-  const qint64 held = clock.elapsed();
-  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
-  const int steps = f.field->value();
-  // 1 at the press, 1 after 400 ms, then one per 100 ms; timers fire late, never early.
-  const int most = 2 + int((held - SpinButton::kFirstRepeatMs) / SpinButton::kRepeatMs);
-  EXPECT_GE(steps, 4);
-  EXPECT_LE(steps, most);
-  QTest::qWait(300);
-  EXPECT_EQ(f.field->value(), steps);  // released: no more steps
-}
-
 TEST_F(IntSpinEditTest, EnterClicksTheDefaultButtonOrBeeps) {
   IntForm f(1, 50);
   f.field->setValue(12);
@@ -308,21 +287,134 @@ TEST_F(IntSpinEditTest, EnterClicksTheDefaultButtonOrBeeps) {
   EXPECT_EQ(beeps, 1);
 }
 
-TEST_F(IntSpinEditTest, EnteringSelectsAllWithAutoSelect) {
-  IntForm f(1, 50);
-  f.field->setValue(42);
-  f.other->setFocus();
-  QTest::keyClick(f.other, Qt::Key_Backtab, Qt::ShiftModifier);
-  ASSERT_TRUE(f.field->hasFocus());
-  EXPECT_EQ(f.field->selectedText(), "42");
+// Both integer fields, TIntSpinEdit and TBinHexEdit, enter and take Enter alike.
+struct IntegerFieldKind {
+  const char* name;
+  std::function<QLineEdit*()> make;
+  const char* text;
+};
+const IntegerFieldKind kIntegerFields[] = {
+    {"TIntSpinEdit", [] { return new TIntSpinEdit; }, "42"},
+    {"TBinHexEdit", [] { return new TBinHexEdit; }, "$0000002A"},
+};
 
-  f.other->setFocus();
-  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
-  ASSERT_TRUE(f.field->hasFocus());
-  EXPECT_EQ(f.field->selectedText(), "42");
-  // Only the entering press selects; the next one places the caret.
-  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
-  EXPECT_EQ(f.field->selectedText(), "");
+// A shown window with the field, a plain edit after it and, on request, a default button.
+struct EntryForm {
+  QWidget window;
+  QLineEdit* field;
+  QLineEdit* other = new QLineEdit;
+  EntryForm(const IntegerFieldKind& kind, bool autoSelect) : field(kind.make()) {
+    field->setProperty("autoSelect", autoSelect);
+    field->setText(kind.text);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(field);
+    layout->addWidget(other);
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    other->setFocus();
+  }
+};
+
+TEST_F(IntSpinEditTest, EnteringSelectsAllOnlyWithAutoSelect) {
+  enum Entry { Tab, Backtab, Click };
+  for (const IntegerFieldKind& kind : kIntegerFields) {
+    for (bool autoSelect : {true, false}) {
+      for (Entry entry : {Tab, Backtab, Click}) {
+        EntryForm f(kind, autoSelect);
+        f.field->setCursorPosition(1);
+        const QPoint inside(5, f.field->height() / 2);
+        if (entry == Click)
+          QTest::mouseClick(f.field, Qt::LeftButton, {}, inside);
+        else
+          QTest::keyClick(f.other, entry == Tab ? Qt::Key_Tab : Qt::Key_Backtab,
+                          entry == Tab ? Qt::NoModifier : Qt::ShiftModifier);
+        const std::string what = std::string(kind.name) + (autoSelect ? " auto " : " plain ") + "#" +
+                                 std::to_string(int(entry));
+        ASSERT_TRUE(f.field->hasFocus()) << what;
+        if (autoSelect) {
+          EXPECT_EQ(f.field->selectedText(), kind.text) << what;
+          if (entry == Click) {  // only the entering press selects; the next places the caret
+            QTest::mouseClick(f.field, Qt::LeftButton, {}, inside);
+            EXPECT_EQ(f.field->selectedText(), "") << what;
+          }
+        } else {
+          EXPECT_EQ(f.field->selectedText(), "") << what;
+          if (entry != Click) {
+            EXPECT_EQ(f.field->cursorPosition(), 1) << what;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Only a default button that is a direct child of the field's window counts; one nested in
+// a group of the window is none, so Enter beeps.
+TEST_F(IntSpinEditTest, EnterClicksOnlyADefaultButtonOfTheWindowItself) {
+  enum Placement { None, Nested, Direct };
+  for (const IntegerFieldKind& kind : kIntegerFields) {
+    for (Placement placement : {None, Nested, Direct}) {
+      EntryForm f(kind, true);
+      QPushButton* ok = nullptr;
+      if (placement == Direct) {
+        ok = new QPushButton("OK", &f.window);
+      } else if (placement == Nested) {
+        auto* group = new QGroupBox(&f.window);
+        f.window.layout()->addWidget(group);
+        ok = new QPushButton("OK", group);
+        group->show();
+      }
+      int clicks = 0;
+      if (ok) {
+        if (placement == Direct) f.window.layout()->addWidget(ok);
+        ok->setDefault(true);
+        ok->show();
+        QObject::connect(ok, &QPushButton::clicked, [&] { ++clicks; });
+      }
+      f.field->setFocus();
+      beeps = 0;
+      QTest::keyClick(f.field, Qt::Key_Return);
+      EXPECT_EQ(clicks, placement == Direct ? 1 : 0) << kind.name << " " << int(placement);
+      EXPECT_EQ(beeps, placement == Direct ? 0 : 1) << kind.name << " " << int(placement);
+      EXPECT_TRUE(f.field->hasFocus()) << kind.name << " " << int(placement);
+    }
+  }
+}
+
+// Holding a half repeats on the fields' clock: the first repeat at 400 ms, then one every
+// 100 ms, never earlier even when the timer wakes early. The timer is woken by hand.
+TEST_F(IntSpinEditTest, HeldButtonRepeatsNeverBeforeItsTime) {
+  qint64 now = 1000;
+  setClockForTests([&now] { return now; });
+  IntForm f(0, 1000);
+  f.field->setValue(0);
+  SpinButton* b = f.field->spinButton();
+  auto* timer = b->findChild<QTimer*>();
+  ASSERT_NE(timer, nullptr);
+  auto wake = [&](qint64 at) {
+    now = at;
+    if (!timer->isActive()) return;
+    QTimerEvent e(timer->timerId());
+    QCoreApplication::sendEvent(timer, &e);
+  };
+  const QPoint upper(b->width() / 2, 2);
+  QTest::mousePress(b, Qt::LeftButton, {}, upper);
+  EXPECT_EQ(f.field->value(), 1);  // the press steps at once
+  const std::pair<qint64, int> wakes[] = {
+      {1384, 1}, {1399, 1}, {1400, 2},  // the first repeat: not a millisecond early
+      {1450, 2}, {1499, 2}, {1500, 3},  // then every 100 ms
+      {1650, 4},                        // a late one does not bring the next closer
+      {1700, 4}, {1750, 5},
+  };
+  for (const auto& [at, value] : wakes) {
+    wake(at);
+    EXPECT_EQ(f.field->value(), value) << "at " << at - 1000 << " ms";
+  }
+  QTest::mouseRelease(b, Qt::LeftButton, {}, upper);
+  wake(2000);
+  EXPECT_EQ(f.field->value(), 5);  // released: no more steps
+  EXPECT_FALSE(timer->isActive());
+  setClockForTests({});
 }
 
 }  // namespace
