@@ -251,9 +251,9 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
       return;
     }
     const bool typing =
-        !isEditingShortcut(e) &&
-        (key == Qt::Key_Backspace || key == Qt::Key_Delete || e->matches(QKeySequence::Delete) ||
-         e->matches(QKeySequence::Backspace) || (!command && !e->text().isEmpty() && e->text().front().isPrint()));
+        !isEditingShortcut(e) && (key == Qt::Key_Backspace || key == Qt::Key_Delete ||
+                                  e->matches(QKeySequence::Delete) || e->matches(QKeySequence::Backspace) ||
+                                  (!command && !e->text().isEmpty() && e->text().front().isPrint()));
     if (typing) {
       beep();
       e->accept();

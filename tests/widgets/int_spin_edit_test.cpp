@@ -132,7 +132,9 @@ TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
   QApplication::clipboard()->setText("77");
 
   // Every way QLineEdit knows to change a text; the caret stands inside "-20" for each.
-  auto key = [&f](Qt::Key k, Qt::KeyboardModifiers m = {}) { return [&f, k, m] { QTest::keyClick(f.field, k, m); }; };
+  auto key = [&f](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+    return [&f, k, m] { QTest::keyClick(f.field, k, m); };
+  };
   auto commit = [&f](const char* text) {
     return [&f, text] {
       QInputMethodEvent e;
@@ -328,8 +330,8 @@ TEST_F(IntSpinEditTest, EnteringSelectsAllOnlyWithAutoSelect) {
         else
           QTest::keyClick(f.other, entry == Tab ? Qt::Key_Tab : Qt::Key_Backtab,
                           entry == Tab ? Qt::NoModifier : Qt::ShiftModifier);
-        const std::string what = std::string(kind.name) + (autoSelect ? " auto " : " plain ") + "#" +
-                                 std::to_string(int(entry));
+        const std::string what =
+            std::string(kind.name) + (autoSelect ? " auto " : " plain ") + "#" + std::to_string(int(entry));
         ASSERT_TRUE(f.field->hasFocus()) << what;
         if (autoSelect) {
           EXPECT_EQ(f.field->selectedText(), kind.text) << what;

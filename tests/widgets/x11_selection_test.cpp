@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QVBoxLayout>
-
 #include <functional>
 
 #include "widgets/bin_hex_edit.h"
