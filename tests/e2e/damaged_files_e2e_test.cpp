@@ -178,10 +178,10 @@ const DamagedStart kStarts[] = {
     {"state file",
      "[MainForm]\r\nCh1_PageControl=-3\r\nCh1I_AmplPBSuperSpin=-75\r\nCh1I_FreqPBSuperSpin=0\r\n"
      "Ch1I_DelayPBSuperSpin=0.01\r\nCh1I_TimePBSuperSpin=1E30\r\nCh2_PageControl=9\r\n"
-     "SyncPageControl=-1\r\nTactPBSuperSpin=3\r\nSyncLevelPBSpinEdit=-50\r\n"
+     "SyncPageControl=-1\r\nTactPBSuperSpin=3\r\nSyncLevelPBSpinEdit=-120\r\n"
      "[RxDrawForm]\r\nRangeRadioGroup=7\r\n[SchemaForm]\r\nScenaRadioGroup=-1\r\n",
      nullptr,
-     {{0, "4e", "level -50 %"},
+     {{0, "08", "level -120 %, beyond the slider's -95"},
       {1, "18", "range item 7 as the last, 50 V (code 3)"},
       {3, "00", "channel 1 page -3 as the first page, pulse"},
       {6, "004189", "-75 dB as -60 dB"},
