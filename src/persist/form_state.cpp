@@ -78,6 +78,23 @@ T* as(QObject* o) {
   return static_cast<T*>(o);
 }
 
+// A value read from a file enters its control within the control's own limits, silently, as
+// an operator's entry is held to them: a damaged file must not send the device a value no
+// operator could set. Limits are the receiving control's, so a scene page keeps its wider ones.
+
+// A real field without limits (both 0) takes any number.
+long double withinLimits(const TRealEdit* e, long double v) {
+  return e->hasLimits() ? std::clamp(v, e->minValue(), e->maxValue()) : v;
+}
+
+// The binary/hex field checks its limits only when both are non-zero.
+qint32 withinLimits(const TBinHexEdit* e, qint32 v) {
+  return e->minValue() != 0 && e->maxValue() != 0 ? std::clamp(v, e->minValue(), e->maxValue()) : v;
+}
+
+// A page control always shows a page after a load (one without pages shows none).
+int pageWithin(int index, int count) { return count > 0 ? std::clamp(index, 0, count - 1) : -1; }
+
 // Kept in this order: an object is tested against every row in turn.
 const Row kRows[] = {
     // 1: a plain text field; the numeric fields derive from QLineEdit too and have rows of their own.
@@ -129,15 +146,17 @@ const Row kRows[] = {
     {[](QObject* o) { return qobject_cast<TRealSpinEdit*>(o) != nullptr; },
      [](Writer& w, QObject* o, const QString& n) { w.real(n, as<TRealSpinEdit>(o)->value()); },
      [](const Reader& r, QObject* o, const QString& n) {
-       const std::optional<long double> v = r.real(n, as<TRealSpinEdit>(o)->value());
-       if (v) as<TRealSpinEdit>(o)->setValue(*v);
+       TRealSpinEdit* e = as<TRealSpinEdit>(o);
+       const std::optional<long double> v = r.real(n, e->value());
+       if (v) e->setValue(withinLimits(e, *v));
        return v.has_value();
      }},
     // 8: tabbed notebook
     {[](QObject* o) { return qobject_cast<TTabbedNotebook*>(o) != nullptr; },
      [](Writer& w, QObject* o, const QString& n) { w.integer(n, as<TTabbedNotebook>(o)->pageIndex()); },
      [](const Reader& r, QObject* o, const QString& n) {
-       as<TTabbedNotebook>(o)->setPageIndex(r.integer(n, as<TTabbedNotebook>(o)->pageIndex()));
+       TTabbedNotebook* t = as<TTabbedNotebook>(o);
+       t->setPageIndex(pageWithin(r.integer(n, t->pageIndex()), t->count()));
        return true;
      }},
     // 9: binary/hex field; applied bin, hex, integer, so the integer wins when they disagree
@@ -150,9 +169,13 @@ const Row kRows[] = {
      },
      [](const Reader& r, QObject* o, const QString& n) {
        TBinHexEdit* e = as<TBinHexEdit>(o);
-       e->setAsBin(r.text(n + QStringLiteral("AsBin"), e->asBin()));
-       e->setAsHex(r.text(n + QStringLiteral("AsHex"), e->asHex()));
-       e->setAsInteger(r.integer(n + QStringLiteral("AsInteger"), e->asInteger()));
+       // Each text read as the field reads it, then held to the limits.
+       const qint32 bin = TBinHexEdit::parseBinary(r.text(n + QStringLiteral("AsBin"), e->asBin()));
+       if (bin != e->asInteger()) e->setAsInteger(withinLimits(e, bin));
+       if (const std::optional<qint32> hex =
+               TBinHexEdit::parseInteger(r.text(n + QStringLiteral("AsHex"), e->asHex())))
+         if (*hex != e->asInteger()) e->setAsInteger(withinLimits(e, *hex));
+       e->setAsInteger(withinLimits(e, r.integer(n + QStringLiteral("AsInteger"), e->asInteger())));
        return true;
      }},
     // 10: string grid; the size first (1 x 1 when missing), then every cell, column by column
@@ -174,11 +197,12 @@ const Row kRows[] = {
            g->setCells(c, row, r.text(formvalue::gridCellKey(n, c, row), QString()));
        return true;
      }},
-    // 11: page control; an index outside the pages leaves none active
+    // 11: page control; an index outside the pages selects the nearest one
     {[](QObject* o) { return qobject_cast<TPageControl*>(o) != nullptr; },
      [](Writer& w, QObject* o, const QString& n) { w.integer(n, as<TPageControl>(o)->activePageIndex()); },
      [](const Reader& r, QObject* o, const QString& n) {
-       as<TPageControl>(o)->setActivePageIndex(r.integer(n, as<TPageControl>(o)->activePageIndex()));
+       TPageControl* p = as<TPageControl>(o);
+       p->setActivePageIndex(pageWithin(r.integer(n, p->activePageIndex()), p->count()));
        return true;
      }},
 };

@@ -45,7 +45,11 @@ bool SaveFormState(const QString& fileName, QWidget* window);
 bool SaveFormStates(const QString& fileName, const QList<QWidget*>& windows);
 
 // Applies the window's section through the controls' normal setters; missing keys, files and
-// integer texts that are no number keep the current values. A float text that is no number
+// integer texts that are no number keep the current values. Every value enters its control
+// within that control's own limits, silently: real and integer fields, sliders and binary/hex
+// fields are clamped to their limits, a page index to the pages there are (a control with pages
+// is never left without one), a radio index by the group's own rule (below -1 none, beyond the
+// last item the last). A float text that is no number
 // stops the load at that control with "'<text>' is not a valid floating point value" and gives
 // false: the controls before it keep their new values, the rest and the window's visibility
 // their old ones, and the caller should not go on with the next window. "Enabled" is never

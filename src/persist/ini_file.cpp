@@ -1,12 +1,8 @@
 #include "persist/ini_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -165,18 +161,24 @@ void IniFile::parse() {
 
 bool IniFile::load(const QString& path, QString* error) {
   *this = IniFile();
-  const QFileInfo info(path);
-  if (!info.exists()) return true;
+  auto fail = [&](const QString& why) {
+    if (error) *error = why;
+    return false;
+  };
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    // Nothing there (a dangling link included) reads as an empty file.
+    if (errno == ENOENT) return true;
+    return fail(QString::fromLocal8Bit(std::strerror(errno)));
+  }
+  if (S_ISDIR(st.st_mode)) return fail(QStringLiteral("is a folder"));
+  // A pipe would block the reading for good, a device could stream without end, a socket
+  // cannot be opened: none of them is a file the program wrote.
+  if (!S_ISREG(st.st_mode)) return fail(QStringLiteral("is not a regular file"));
   QFile f(path);
-  if (info.isDir() || !f.open(QIODevice::ReadOnly)) {
-    if (error) *error = info.isDir() ? QStringLiteral("is a folder") : f.errorString();
-    return false;
-  }
+  if (!f.open(QIODevice::ReadOnly)) return fail(f.errorString());
   QByteArray data = f.readAll();
-  if (f.error() != QFileDevice::NoError) {
-    if (error) *error = f.errorString();
-    return false;
-  }
+  if (f.error() != QFileDevice::NoError) return fail(f.errorString());
   raw_ = std::move(data);
   parse();
   return true;
@@ -468,63 +470,4 @@ QByteArray IniFile::toBytes() const {
   }
   flush();
   return out;
-}
-
-bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error) {
-  auto fail = [&](const QString& why) {
-    if (error) *error = why;
-    return false;
-  };
-  auto sysError = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
-  if (path.isEmpty()) return fail(QStringLiteral("no file name"));
-  // Through a symbolic link the file it points to is replaced, not the link.
-  const QFileInfo link(path);
-  const QFileInfo target(link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath());
-  const QByteArray targetName = QFile::encodeName(target.absoluteFilePath());
-  struct stat st {};
-  const bool existed = ::stat(targetName.constData(), &st) == 0;
-  if (existed && S_ISDIR(st.st_mode)) return fail(QStringLiteral("is a folder"));
-
-  int fd = -1;
-  QByteArray tempName;
-  for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
-    const QString suffix = QString::number(QRandomGenerator::global()->generate64(), 36);
-    tempName = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() + u'.' +
-                                 suffix + QStringLiteral("~"));
-    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return fail(sysError());
-  auto abandon = [&] {
-    const QString why = sysError();
-    if (fd >= 0) ::close(fd);
-    ::unlink(tempName.constData());
-    return fail(why);
-  };
-  if (existed) (void)::fchmod(fd, st.st_mode & 07777);
-  const char* p = data.data();
-  qsizetype left = data.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, size_t(std::min<qsizetype>(left, 1 << 20)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return abandon();
-    }
-    p += n;
-    left -= n;
-  }
-  if (::fsync(fd) != 0) return abandon();
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) return abandon();
-  if (::rename(tempName.constData(), targetName.constData()) != 0) return abandon();
-  // The rename itself reaches the disk with the folder's entry.
-  const int dirFd =
-      ::open(QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    (void)::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
 }

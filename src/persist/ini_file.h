@@ -26,6 +26,8 @@
 #include <optional>
 #include <vector>
 
+#include "persist/atomic_write.h"
+
 class IniFile {
  public:
   static constexpr qsizetype kMaxValueLength = 2047;
@@ -42,7 +44,8 @@ class IniFile {
   IniFile& operator=(const IniFile&) = delete;
 
   // Reads the file at path. A missing file gives an empty profile and true; a file that exists
-  // but cannot be read (a folder, no permission, an I/O error) gives an empty profile and false.
+  // but cannot be read (a folder, a pipe, socket or device, no permission, an I/O error) gives
+  // an empty profile and false.
   bool load(const QString& path, QString* error = nullptr);
   // Writes the whole text atomically (writeFileAtomically). False with a reason on failure.
   bool save(const QString& path, QString* error = nullptr) const;
@@ -87,8 +90,3 @@ class IniFile {
   mutable qsizetype cachedIndex_ = -1;
   mutable bool cacheValid_ = false;
 };
-
-// Replaces the file at path (or the file a symbolic link there points to) by data: written to
-// a new file in the same folder, flushed to the disk, then renamed over the target, so that a
-// crash or a full disk never leaves a half-written file. Keeps the old file's permissions.
-bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error = nullptr);

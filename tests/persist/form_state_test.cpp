@@ -5,10 +5,15 @@
 #include "persist/form_state.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +21,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "base/cp1251.h"
@@ -338,10 +345,6 @@ TEST_F(FormStateTest, ReadingRules) {
       {"group index 0 is not read", "Plain1=1", [](AllKinds& w) { return !w.plainButton->isChecked(); }},
       {"radio index below -1 is none", "Radio1=-5", [](AllKinds& w) { return w.radio->itemIndex() == -1; }},
       {"radio index beyond is the last", "Radio1=9", [](AllKinds& w) { return w.radio->itemIndex() == 2; }},
-      {"page index beyond leaves none", "Pages1=7",
-       [](AllKinds& w) { return w.pages->activePageIndex() == -1; }},
-      {"notebook index beyond is ignored", "Notebook1=7",
-       [](AllKinds& w) { return w.notebook->pageIndex() == 1; }},
       {"integer wins over bin and hex", "BinHex1AsBin=101\nBinHex1AsHex=$10\nBinHex1AsInteger=7",
        [](AllKinds& w) { return w.binHex->asInteger() == 7; }},
       {"hex after bin", "BinHex1AsBin=101\nBinHex1AsHex=$10",
@@ -378,6 +381,96 @@ TEST_F(FormStateTest, ReadingRules) {
     EXPECT_TRUE(LoadFormState(file, &w.window)) << c.name;
     EXPECT_TRUE(c.holds(w)) << c.name;
     EXPECT_TRUE(env.warnings.isEmpty()) << c.name;
+  }
+}
+
+// A damaged file meets controls like the panel's and a scene page's: every value must enter
+// within the limits of the control that receives it, and values inside them must not move.
+TEST_F(FormStateTest, ValuesEnterWithinTheLimitsOfTheirControl) {
+  struct Case {
+    const char* line;
+    const char* control;
+    long double expected;
+  };
+  const Case cases[] = {
+      {"Ampl=-75", "Ampl", -60},
+      {"Ampl=5", "Ampl", 0},
+      {"Ampl=-12.5", "Ampl", -12.5L},
+      {"PanelDelay=0.01", "PanelDelay", 0.05L},  // the panel's delay starts at 0.05
+      {"SceneDelay=0.01", "SceneDelay", 0.01L},  // a scene page's at 0.005
+      {"SceneDelay=-5", "SceneDelay", 0.005L},
+      {"SceneDelay=1E30", "SceneDelay", 80000},
+      {"Tact=1000000", "Tact", 1000000},
+      {"Tact=1E7", "Tact", 1000000},
+      {"Tact=3", "Tact", 10},
+      {"Free=-1E30", "Free", -1e30L},  // a field without limits takes anything
+      {"Pages=9", "Pages", 4},
+      {"Pages=-1", "Pages", 0},
+      {"Pages=-2147483648", "Pages", 0},
+      {"Pages=2", "Pages", 2},
+      {"NoPages=3", "NoPages", -1},
+      {"Notebook=7", "Notebook", 2},
+      {"Notebook=-3", "Notebook", 0},
+      {"Level=120", "Level", 120},
+      {"Level=500", "Level", 120},
+      {"Level=-2147483648", "Level", -120},
+      {"Slider=120", "Slider", 95},
+      {"SceneSlider=-120", "SceneSlider", -120},
+      {"Radio=-1", "Radio", -1},
+      {"Radio=-4", "Radio", -1},
+      {"Radio=12", "Radio", 8},
+      {"BinHexAsInteger=500", "BinHex", 20},
+      {"BinHexAsHex=$1\nBinHexAsInteger=x", "BinHex", 10},
+      {"BinHexAsBin=1111", "BinHex", 15},
+  };
+  for (const Case& c : cases) {
+    TestEnvironment env;
+    QWidget w;
+    w.setObjectName("Form");
+    const auto real = [&](const char* name, long double min, long double max, int decimals) {
+      auto* e = make<TRealSpinEdit>(&w, name);
+      e->configure(min, max, decimals, 0.005L, false, 11);
+      e->setValue(min);
+      return e;
+    };
+    real("Ampl", -60, 0, 1);
+    real("PanelDelay", 0.05L, 80000, 3);
+    real("SceneDelay", 0.005L, 80000, 3);
+    real("Tact", 10, 1000000, 1);
+    real("Free", 0, 0, -1);
+    auto* pages = make<TPageControl>(&w, "Pages");
+    for (const char* p : {"P0", "P1", "P2", "P3", "P4"}) addPage(pages, p);
+    pages->setActivePageIndex(3);
+    make<TPageControl>(&w, "NoPages");
+    auto* notebook = make<TTabbedNotebook>(&w, "Notebook");
+    for (const char* p : {"N0", "N1", "N2"}) addPage(notebook, p);
+    notebook->setPageIndex(1);
+    auto* level = make<TIntSpinEdit>(&w, "Level");
+    level->setMaxValue(120);
+    level->setMinValue(-120);
+    make<QSlider>(&w, "Slider")->setRange(-95, 95);
+    make<QSlider>(&w, "SceneSlider")->setRange(-120, 120);
+    auto* radio = make<TRadioGroup>(&w, "Radio");
+    radio->setItems({"F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"});
+    radio->setItemIndex(0);
+    auto* binHex = make<TBinHexEdit>(&w, "BinHex");
+    binHex->setMaxValue(20);
+    binHex->setMinValue(10);
+    binHex->setAsInteger(12);
+
+    ASSERT_TRUE(writeBytes(file, QByteArray("[Form]\n") + c.line + "\n"));
+    EXPECT_TRUE(LoadFormState(file, &w)) << c.line;
+    QObject* o = w.findChild<QObject*>(c.control);
+    long double got = 0;
+    if (auto* e = qobject_cast<TRealEdit*>(o)) got = e->value();
+    if (auto* e = qobject_cast<TPageControl*>(o)) got = e->activePageIndex();
+    if (auto* e = qobject_cast<TTabbedNotebook*>(o)) got = e->pageIndex();
+    if (auto* e = qobject_cast<TSpinEdit*>(o)) got = e->value();
+    if (auto* e = qobject_cast<QSlider*>(o)) got = e->value();
+    if (auto* e = qobject_cast<TRadioGroup*>(o)) got = e->itemIndex();
+    if (auto* e = qobject_cast<TBinHexEdit*>(o)) got = e->asInteger();
+    EXPECT_LE(std::fabs(got - c.expected), std::fabs(c.expected) * 1e-12L) << c.line << ": " << double(got);
+    EXPECT_TRUE(env.warnings.isEmpty()) << c.line;
   }
 }
 
@@ -482,24 +575,57 @@ TEST_F(FormStateTest, WindowIsDisabledWhileSavedAndEventsGoOn) {
   EXPECT_TRUE(seen.contains("new/99"));
 }
 
-TEST_F(FormStateTest, AFileThatCannotBeWritten) {
+// A save never replaces what it cannot write, or could not read first (it would lose the
+// sections of the other windows): the error names the file, and the file and the window stay
+// as they were.
+TEST_F(FormStateTest, AFileThatCannotBeWrittenOrReadIsLeftAlone) {
+  const QString folder = dir.filePath("folder.ini");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  // A socket cannot be opened even by root.
+  const QString socketPath = dir.filePath("socket.ini");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const QByteArray encoded = QFile::encodeName(socketPath);
+  ASSERT_LT(size_t(encoded.size()), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, encoded.constData(), size_t(encoded.size()));
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const QString frozen = dir.filePath("frozen.ini");
+  ASSERT_TRUE(writeBytes(frozen, "[Other]\r\nA=1\r\n"));
+  ASSERT_TRUE(QFile::setPermissions(frozen, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  const QString unreadable = dir.filePath("unreadable.ini");
+  ASSERT_TRUE(writeBytes(unreadable, "[Other]\r\nA=1\r\n"));
+  ASSERT_TRUE(QFile::setPermissions(unreadable, QFile::WriteOwner));
+
   struct Case {
+    QString target;
     bool enabled;
     bool visible;
   };
-  for (const Case c : {Case{true, true}, Case{false, false}, Case{false, true}}) {
+  std::vector<Case> cases{{folder, true, true}, {socketPath, false, false}, {frozen, false, true}};
+  if (geteuid() != 0) cases.push_back({unreadable, true, false});  // root reads it anyway
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target.toStdString());
     TestEnvironment env;
     QWidget w;
     w.setObjectName("MainForm");
     w.setEnabled(c.enabled);
     w.setVisible(c.visible);
-    const QString folder = dir.filePath("folder.ini");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_FALSE(SaveFormState(folder, &w));
-    EXPECT_EQ(env.warnings, QStringList{"Unable to write to " + folder});
+    struct stat before {};
+    ASSERT_EQ(::lstat(QFile::encodeName(c.target).constData(), &before), 0);
+    const QByteArray bytes = readBytes(c.target);
+    EXPECT_FALSE(SaveFormState(c.target, &w));
+    EXPECT_EQ(env.warnings, QStringList{"Unable to write to " + c.target});
+    struct stat after {};
+    ASSERT_EQ(::lstat(QFile::encodeName(c.target).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "replaced";
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(readBytes(c.target), bytes);
     EXPECT_EQ(w.isEnabled(), c.enabled);
     EXPECT_EQ(w.isVisible(), c.visible);
   }
+  ::close(sock);
 }
 
 TEST_F(FormStateTest, DisabledWindowIsWrittenSoAndStaysSo) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -12,9 +14,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
+#include <vector>
 
 #include "base/cp1251.h"
 #include "persist_support.h"
@@ -252,20 +256,151 @@ TEST_F(AtomicWriteTest, ReplacesTheFileKeepingItsPermissions) {
   const QString p = path("state.ini");
   ASSERT_TRUE(writeBytes(p, "old"));
   ASSERT_TRUE(QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+  // Root saving an operator's file leaves it the operator's, or the next save as that
+  // operator would fail.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(QFile::encodeName(p).constData(), 4321, 4322), 0);
+  }
   QString error;
   ASSERT_TRUE(writeFileAtomically(p, "new", &error)) << error.toStdString();
+  if (root) {
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(p).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+  }
   EXPECT_EQ(readBytes(p), "new");
   EXPECT_EQ(QFile::permissions(p) & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
   EXPECT_EQ(entries(), QStringList{"state.ini"}) << "no temporary file left";
 }
 
-TEST_F(AtomicWriteTest, WritesThroughASymbolicLink) {
-  const QString real = path("real.ini");
-  ASSERT_TRUE(writeBytes(real, "old"));
-  ASSERT_TRUE(QFile::link(real, path("link.ini")));
-  ASSERT_TRUE(writeFileAtomically(path("link.ini"), "new"));
-  EXPECT_TRUE(QFileInfo(path("link.ini")).isSymLink());
-  EXPECT_EQ(readBytes(real), "new");
+// Links stay links and the file they finally name gets the text, however long the chain.
+TEST_F(AtomicWriteTest, WritesThroughChainsOfSymbolicLinks) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+  ASSERT_TRUE(writeBytes(path("sub/c.ini"), "old"));
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> links;  // link, its text
+    const char* written;                                     // the path written to
+    const char* real;                                        // where the text must land
+  };
+  const Case cases[] = {
+      {"one link", {{"one.ini", "sub/c.ini"}}, "one.ini", "sub/c.ini"},
+      {"a chain with relative texts", {{"a.ini", "b.ini"}, {"b.ini", "sub/c.ini"}}, "a.ini", "sub/c.ini"},
+      {"relative to the link's own folder",
+       {{"sub/d.ini", "c.ini"}, {"e.ini", "sub/d.ini"}},
+       "e.ini",
+       "sub/c.ini"},
+      {"an absolute text", {{"f.ini", nullptr}}, "f.ini", "sub/c.ini"},
+      {"a dangling link creates its target", {{"g.ini", "sub/new.ini"}}, "g.ini", "sub/new.ini"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [link, text] : c.links)
+      ASSERT_EQ(::symlink(text ? text : QFile::encodeName(path("sub/c.ini")).constData(),
+                          QFile::encodeName(path(link)).constData()),
+                0);
+    const QByteArray content = QByteArray("new: ") + c.name;
+    QString error;
+    EXPECT_TRUE(writeFileAtomically(path(c.written), content, &error)) << error.toStdString();
+    EXPECT_EQ(readBytes(path(c.real)), content);
+    for (const auto& [link, text] : c.links) EXPECT_TRUE(QFileInfo(path(link)).isSymLink()) << link;
+  }
+  // A loop is refused and creates nothing.
+  ASSERT_EQ(::symlink("loop2.ini", QFile::encodeName(path("loop1.ini")).constData()), 0);
+  ASSERT_EQ(::symlink("loop1.ini", QFile::encodeName(path("loop2.ini")).constData()), 0);
+  const QStringList before = entries();
+  EXPECT_FALSE(writeFileAtomically(path("loop1.ini"), "x"));
+  EXPECT_EQ(entries(), before);
+}
+
+// A file the operator froze with chmod a-w stays as it is, for root too, also through a link.
+TEST_F(AtomicWriteTest, AFileWithoutWritePermissionIsNotReplaced) {
+  const QString p = path("state.ini");
+  ASSERT_TRUE(writeBytes(p, "frozen"));
+  ASSERT_TRUE(QFile::setPermissions(p, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  ASSERT_TRUE(QFile::link(p, path("link.ini")));
+  for (const char* name : {"state.ini", "link.ini"}) {
+    QString error;
+    EXPECT_FALSE(writeFileAtomically(path(name), "new", &error)) << name;
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(readBytes(p), "frozen");
+    EXPECT_EQ(QFile::permissions(p) & 0x7077, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+  }
+  EXPECT_EQ(entries(), (QStringList{"link.ini", "state.ini"}));
+}
+
+// The new text is on the disk before it takes the file's name, and the name change is on the
+// disk before the save reports success.
+TEST_F(AtomicWriteTest, SyncsTheFileBeforeTheRenameAndTheFolderAfter) {
+  const QString p = path("state.ini");
+  ASSERT_TRUE(writeBytes(p, "old"));
+  struct Call {
+    bool folder;
+    QByteArray fileName;   // what the descriptor names
+    QByteArray contents;   // of the descriptor (a file)
+    QByteArray targetNow;  // state.ini at that moment
+  };
+  std::vector<Call> calls;
+  const AtomicWriteSync old = setAtomicWriteSync([&](int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    char name[4096] = {};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t n = ::readlink(link.constData(), name, sizeof name - 1);
+    const QByteArray fileName(name, n > 0 ? n : 0);
+    const bool folder = S_ISDIR(st.st_mode);
+    calls.push_back(
+        {folder, fileName, folder ? QByteArray() : readBytes(QFile::decodeName(fileName)), readBytes(p)});
+    return ::fsync(fd);
+  });
+  const bool ok = writeFileAtomically(p, "new");
+  setAtomicWriteSync(old);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_FALSE(calls[0].folder);
+  EXPECT_EQ(calls[0].contents, "new");
+  EXPECT_EQ(calls[0].targetNow, "old") << "synced before the rename";
+  // The temporary name tells the host and the writer.
+  const QString tempName = QFileInfo(QFile::decodeName(calls[0].fileName)).fileName();
+  const QString host = QSysInfo::machineHostName().replace(u'.', u'_');
+  EXPECT_TRUE(tempName.startsWith(".state.ini." + host + u'.' + QString::number(::getpid()) + u'.'))
+      << tempName.toStdString();
+  EXPECT_TRUE(calls[1].folder);
+  EXPECT_EQ(QFileInfo(QFile::decodeName(calls[1].fileName)).canonicalFilePath(),
+            QDir(dir.path()).canonicalPath());
+  EXPECT_EQ(calls[1].targetNow, "new") << "the folder synced after the rename";
+}
+
+// What crashed saves leave behind goes at the next save of the same file: only files whose
+// writer ran on this host and runs no more.
+TEST_F(AtomicWriteTest, RemovesTemporaryFilesOfWritersThatNoLongerRun) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const QString dead = QString::number(child);
+  const QString host = QSysInfo::machineHostName().replace(u'.', u'_');
+  const QString self = QString::number(::getpid());
+  struct Case {
+    QString name;
+    bool stays;
+  };
+  const Case cases[] = {
+      {".state.ini." + host + u'.' + dead + ".k3x9~", false},
+      {".state.ini." + host + u'.' + dead + ".a1~", false},
+      {".state.ini." + host + u'.' + self + ".q0~", true},     // a live writer: this process
+      {".state.ini.otherhost." + dead + ".k3x9~", true},       // another host's
+      {".Scenes.ini." + host + u'.' + dead + ".k3x9~", true},  // another file's
+      {".state.ini.1ab2c3~", true},                            // no writer in the name
+      {"state.ini." + host + u'.' + dead + ".k3x9~", true},    // no leading dot
+      {".state.ini." + host + u'.' + dead + ".k3x9", true},    // no trailing ~
+  };
+  for (const Case& c : cases) ASSERT_TRUE(writeBytes(path(c.name), "half"));
+  ASSERT_TRUE(writeFileAtomically(path("state.ini"), "new"));
+  for (const Case& c : cases) EXPECT_EQ(QFileInfo::exists(path(c.name)), c.stays) << c.name.toStdString();
+  EXPECT_EQ(readBytes(path("state.ini")), "new");
 }
 
 TEST_F(AtomicWriteTest, FailuresLeaveTheOldFileWhole) {
@@ -310,6 +445,12 @@ TEST_F(AtomicWriteTest, LoadTellsAMissingFileFromAnUnreadableOne) {
   EXPECT_FALSE(ini.hasSection(u"S"));
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
   EXPECT_FALSE(ini.load(path("folder.ini")));
+  // A device reads as empty, a pipe blocks: neither is a file the program wrote, and a save
+  // must not go on to replace it.
+  ASSERT_TRUE(QFile::link("/dev/null", path("device.ini")));
+  EXPECT_FALSE(ini.load(path("device.ini")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ini")).constData(), 0600), 0);
+  EXPECT_FALSE(ini.load(path("pipe.ini")));
   ASSERT_TRUE(writeBytes(path("a.ini"), "[S]\nA=1\n"));
   ASSERT_TRUE(ini.load(path("a.ini")));
   ini.writeString(u"S", u"B", u"2");
