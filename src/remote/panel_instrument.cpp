@@ -75,12 +75,7 @@ int intField(TSpinEdit* f, Quantity unit, const PanelInstrument::Call& call, std
   if (int e = expectParams(call.params, 1)) return e;
   long double v = 0;
   if (int e = readNumber(call.params[0], spec, v)) return e;
-  const int wanted = int(std::lround(double(v)));
-  f->setValue(wanted);
-  // The level field and its slider answer each other: from -20 straight to 120 the slider
-  // moves to its end (95) and pulls the field along. An operator gets past 95 by stepping on
-  // from there, where the slider no longer moves; the second setting is that.
-  if (f->value() != wanted) f->setValue(wanted);
+  f->setValue(int(std::lround(double(v))));
   return 0;
 }
 
