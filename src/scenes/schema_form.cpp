@@ -203,10 +203,11 @@ bool TSchemaForm::SaveScenario(const QString& path) {
   return SaveFormStates(path, windows);
 }
 
-void TSchemaForm::StoreScenesOnExit() {
-  SaveScenario(scenesFile ? scenesFile() : defaultScenesFile());
+bool TSchemaForm::StoreScenesOnExit() {
+  const bool written = SaveScenario(scenesFile ? scenesFile() : defaultScenesFile());
   for (TScenaForm* s : scenes_)
     if (s) s->close();
+  return written;
 }
 
 TScenaForm* TSchemaForm::scene(int number) const {

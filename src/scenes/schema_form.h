@@ -51,8 +51,8 @@ class TSchemaForm : public QWidget {
   // of the file stay. False, after "Unable to write to ...", when the file cannot be written.
   bool SaveScenario(const QString& path);
   // At exit: Scenes.ini beside the executable, whichever file was opened or saved; then the
-  // scene pages are closed.
-  void StoreScenesOnExit();
+  // scene pages are closed. False when Scenes.ini could not be written.
+  bool StoreScenesOnExit();
 
   // Scene 1-9; null outside or while the pages are not yet created.
   TScenaForm* scene(int number) const;
