@@ -4,8 +4,20 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+
+QRect fitInto(const QRect& frame, const QRect& area, bool resizable) {
+  QRect placed = frame;
+  if (resizable) placed.setSize(frame.size().boundedTo(area.size()));
+  // The least move that puts it inside; a window still larger than the area keeps its
+  // corner at the area's corner.
+  const int left = std::max(area.left(), std::min(placed.left(), area.right() - placed.width() + 1));
+  const int top = std::max(area.top(), std::min(placed.top(), area.bottom() - placed.height() + 1));
+  placed.moveTo(left, top);
+  return placed;
+}
 
 QRect placeOnScreen(const QRect& frame, const QList<QRect>& availableAreas, const QRect& primaryArea,
                     bool resizable) {
@@ -13,15 +25,7 @@ QRect placeOnScreen(const QRect& frame, const QList<QRect>& availableAreas, cons
     const QRect common = frame.intersected(area);
     if (common.width() >= kMinVisible && common.height() >= kMinVisible) return frame;
   }
-  if (primaryArea.isEmpty()) return frame;
-  QRect placed = frame;
-  if (resizable) placed.setSize(frame.size().boundedTo(primaryArea.size()));
-  // The least move that puts it inside; a window still larger than the area keeps its
-  // corner at the area's corner.
-  const int left = std::max(primaryArea.left(), std::min(placed.left(), primaryArea.right() - placed.width() + 1));
-  const int top = std::max(primaryArea.top(), std::min(placed.top(), primaryArea.bottom() - placed.height() + 1));
-  placed.moveTo(left, top);
-  return placed;
+  return primaryArea.isEmpty() ? frame : fitInto(frame, primaryArea, resizable);
 }
 
 namespace {
@@ -54,7 +58,12 @@ class StoredFrameKeeper : public QObject {
     if (o != window_) return false;
     switch (e->type()) {
       case QEvent::Show:
-        if (placePending_) place();
+        // After the show, not in it: moving a window that is being mapped leaves Qt without
+        // the window manager's later frame notices.
+        if (placePending_) {
+          placePending_ = false;
+          QTimer::singleShot(0, this, [this] { place(); });
+        }
         correctSize();
         break;
       case QEvent::Move:  // the window manager's frame shows up as a move after the show
@@ -75,38 +84,54 @@ class StoredFrameKeeper : public QObject {
   // becomes known and the inner size is made smaller by it. Without a window manager there is
   // never a frame and nothing more to do (and an operator's resize is not fought).
   void correctSize() {
-    if (!sizePending_) return;
+    if (!sizePending_ && !placedHere_) return;
     const QSize m = margins();
     if (m.isNull()) {
-      if (!window_->isVisible()) window_->resize(frame_.size());
+      if (sizePending_ && !window_->isVisible()) window_->resize(frame_.size());
       return;
     }
+    if (sizePending_) window_->resize(frame_.size() - m);
     sizePending_ = false;
-    window_->resize(frame_.size() - m);
+    // A window brought onto the screen was placed by its inner size; now that its frame is
+    // known, the whole frame goes inside.
+    if (placedHere_) {
+      placedHere_ = false;
+      if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        const QRect now = window_->frameGeometry();
+        const QRect fitted = fitInto(now, primary->availableGeometry(), resizable());
+        if (fitted.topLeft() != now.topLeft()) window_->move(fitted.topLeft());
+        if (fitted.size() != now.size()) window_->resize(fitted.size() - m);
+      }
+    }
   }
+
+  bool resizable() const { return window_->minimumSize() != window_->maximumSize(); }
 
   void place() {
     placePending_ = false;
+    if (!window_->isVisible()) return;
     QList<QRect> areas;
     for (const QScreen* s : QGuiApplication::screens()) areas.append(s->availableGeometry());
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary) return;
+    const bool frameKnown = !margins().isNull();
     const QRect current(window_->pos(), sizePending_ ? frame_.size() : window_->frameGeometry().size());
-    const bool resizable = window_->minimumSize() != window_->maximumSize();
-    const QRect placed = placeOnScreen(current, areas, primary->availableGeometry(), resizable);
+    const QRect placed = placeOnScreen(current, areas, primary->availableGeometry(), resizable());
     if (placed == current) return;
     window_->move(placed.topLeft());
-    if (placed.size() != current.size()) {
-      frame_.setSize(placed.size());
+    placedHere_ = !frameKnown;
+    if (placed.size() != current.size()) {  // shrunk to the screen
+      frame_ = placed;
       sizePending_ = true;
-      correctSize();
     }
+    correctSize();
   }
 
   QPointer<QWidget> window_;
   QRect frame_;
   bool sizePending_ = false;
   bool placePending_ = false;
+  bool placedHere_ = false;  // moved onto the screen before its frame was known
 };
 
 }  // namespace

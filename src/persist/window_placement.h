@@ -11,11 +11,14 @@
 
 class QWidget;
 
+// The frame moved the least distance that puts it wholly inside area, its size kept where it
+// fits (a larger sizeable window is shrunk to the area; a fixed one keeps its corner at the
+// area's corner).
+QRect fitInto(const QRect& frame, const QRect& area, bool resizable);
+
 // A stored frame that shares less than kMinVisible x kMinVisible pixels with every screen's
-// available area is placed on the primary screen's area: moved the least distance that puts
-// it wholly inside, its size kept where it fits (a larger window is shrunk to the area, or,
-// when it cannot shrink, put at the area's corner). A frame that is visible enough comes
-// back unchanged.
+// available area is fitted into the primary screen's area (fitInto). A frame that is visible
+// enough comes back unchanged.
 constexpr int kMinVisible = 64;
 QRect placeOnScreen(const QRect& frame, const QList<QRect>& availableAreas, const QRect& primaryArea,
                     bool resizable);
