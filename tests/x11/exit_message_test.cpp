@@ -95,17 +95,3 @@ TEST(ExitMessage, OnScreenWhileTheStopBlocksAndNotGreyedWhileTheStateIsWritten) 
   EXPECT_TRUE(duringSave == save) << "the message was not on screen, or greyed, during the save";
   EXPECT_GT(darkPixels(duringSave), 50) << "greyed out";
 }
-
-TEST(ExitMessage, ALongPathLosesItsMiddleAndKeepsTheFileName) {
-  TMessageForm form(nullptr);
-  const QString text = QStringLiteral("Чтение состояния из файла /home/operator/very/long/folder/name/of/"
-                                      "the/portable/copy/of/the/program/qz418.ini");
-  form.ShowMessageText(text);
-  const QString shown = form.MessageLabel->text();
-  EXPECT_EQ(form.messageText(), text);
-  EXPECT_TRUE(shown.startsWith(QStringLiteral("Чтение состояния"))) << shown.toStdString();
-  EXPECT_TRUE(shown.endsWith(QStringLiteral("qz418.ini"))) << shown.toStdString();
-  EXPECT_TRUE(shown.contains(QChar(0x2026)));
-  EXPECT_LE(form.MessageLabel->fontMetrics().horizontalAdvance(shown), form.MessageLabel->width());
-  EXPECT_LE(form.MessageLabel->geometry().right(), form.width() - 1);
-}
