@@ -6,12 +6,12 @@
 #include <cerrno>
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -96,11 +96,16 @@ class ExitInsistence : public QObject {
 
 // The first request to end closes the panel, as its exit button does (it stops the exchange
 // and saves). A request during that exit makes it go on without waiting for the operator.
+// The close is queued, so the caller (a socket notifier) returns before the exit's boxes run
+// their loops, in which the next request must be heard.
 void requestExit(TMainForm* mainForm, ExitInsistence* insistence) {
-  if (mainForm->isClosing())
+  static bool requested = false;
+  if (requested || mainForm->isClosing()) {
     insistence->insist();
-  else
-    mainForm->close();
+    return;
+  }
+  requested = true;
+  QMetaObject::invokeMethod(mainForm, &QWidget::close, Qt::QueuedConnection);
 }
 
 // SIGTERM and SIGINT end the program the way its exit button does, so the state is saved
