@@ -64,11 +64,11 @@ class StoredFrameKeeper : public QObject {
           placePending_ = false;
           QTimer::singleShot(0, this, [this] { place(); });
         }
-        correctSize();
         break;
       case QEvent::Move:  // the window manager's frame shows up as a move after the show
       case QEvent::Resize:
-        correctSize();
+        // Only once the frame is known: a resize by the program itself meanwhile stands.
+        if (!margins().isNull()) correctSize();
         break;
       default:
         break;
