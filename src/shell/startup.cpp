@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileInfo>
@@ -16,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -25,8 +24,8 @@
 #include "platform/executable_path.h"
 #include "platform/single_instance.h"
 #include "rxview/rx_draw_form.h"
-#include "shell/command_line.h"
 #include "scenes/schema_form.h"
+#include "shell/command_line.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
 #include "widgets/dialogs.h"

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
-
 #include <csignal>
 
 #include "support/program_session.h"

@@ -19,8 +19,9 @@ TEST(MessageForm, TextSetWhileHiddenIsShownNextTime) {
 
   // A long path loses its middle: the start of the text and the file name stay readable, and
   // nothing is drawn past the window's edge.
-  const QString path = "Чтение состояния из файла /home/operator/very/long/folder/name/of/the/portable/"
-                       "copy/of/the/program/qz418.ini";
+  const QString path =
+      "Чтение состояния из файла /home/operator/very/long/folder/name/of/the/portable/"
+      "copy/of/the/program/qz418.ini";
   form.ShowMessageText(path);
   const QString shown = form.MessageLabel->text();
   EXPECT_EQ(form.messageText(), path);

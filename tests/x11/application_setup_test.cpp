@@ -22,8 +22,8 @@ QString netWmName(const QWidget& w) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
   xprop.setProcessEnvironment(env);
-  xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w.winId()), QStringLiteral("-notype"),
-                                        QStringLiteral("_NET_WM_NAME")});
+  xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w.winId()),
+                                        QStringLiteral("-notype"), QStringLiteral("_NET_WM_NAME")});
   if (!xprop.waitForFinished(5000)) return QStringLiteral("<xprop failed>");
   const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
   const qsizetype q = out.indexOf(u'"');

@@ -2,6 +2,8 @@
 // busy: the stop of the exchange, then the save. Compared pixel for pixel with the same window
 // painted at leisure afterwards.
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QGuiApplication>
@@ -11,9 +13,6 @@
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include "panel/main_form.h"
 #include "platform/executable_path.h"
@@ -25,7 +24,9 @@ namespace {
 QImage labelOnScreen() {
   const QLabel* label = MessageForm->MessageLabel;
   const QPoint at = label->mapToGlobal(QPoint(0, 0));
-  return QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), label->width(), label->height()).toImage();
+  return QGuiApplication::primaryScreen()
+      ->grabWindow(0, at.x(), at.y(), label->width(), label->height())
+      .toImage();
 }
 
 // Pixels of black text; greyed-out text has none.

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QRect>
 #include <QRegularExpression>
-
 #include <ostream>
 
 #include "support/program_session.h"
@@ -32,7 +31,8 @@ QRect storedFrame(const QByteArray& file, const char* section) {
   const QString text = QString::fromLatin1(file);
   const qsizetype at = text.indexOf(QStringLiteral("[%1]\r\n").arg(QLatin1StringView(section)));
   if (at < 0) return {};
-  const QRegularExpression re(QStringLiteral("Top=(-?\\d+)\r\nLeft=(-?\\d+)\r\nWidth=(\\d+)\r\nHeight=(\\d+)\r\n"));
+  const QRegularExpression re(
+      QStringLiteral("Top=(-?\\d+)\r\nLeft=(-?\\d+)\r\nWidth=(\\d+)\r\nHeight=(\\d+)\r\n"));
   const QRegularExpressionMatch m = re.match(text, at);
   if (!m.hasMatch()) return {};
   return QRect(m.captured(2).toInt(), m.captured(1).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
@@ -47,12 +47,13 @@ TEST(WindowGeometry, StoredFramesSurviveRunsUnderAWindowManager) {
   s.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
   // The panel from a bigger desktop; the receive view shown, on screen; a scene page (never
   // shown) far away.
-  ASSERT_NO_FATAL_FAILURE(writeFile(s.stateFile(),
-                                    "[MainForm]\r\nTop=3000\r\nLeft=5000\r\n"
-                                    "[RxDrawForm]\r\nTop=70\r\nLeft=634\r\nWidth=538\r\nHeight=666\r\nWisible=1\r\n"));
-  const QString scenes = s.path(QStringLiteral("bin/Scenes.ini"));
   ASSERT_NO_FATAL_FAILURE(
-      writeFile(scenes, "[ScenaForm_3]\r\nTop=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\nWisible=0\r\n"));
+      writeFile(s.stateFile(),
+                "[MainForm]\r\nTop=3000\r\nLeft=5000\r\n"
+                "[RxDrawForm]\r\nTop=70\r\nLeft=634\r\nWidth=538\r\nHeight=666\r\nWisible=1\r\n"));
+  const QString scenes = s.path(QStringLiteral("bin/Scenes.ini"));
+  ASSERT_NO_FATAL_FAILURE(writeFile(
+      scenes, "[ScenaForm_3]\r\nTop=5000\r\nLeft=-4000\r\nWidth=333\r\nHeight=222\r\nWisible=0\r\n"));
 
   QRect panelAfterFirst;
   for (int run = 1; run <= 3; ++run) {
