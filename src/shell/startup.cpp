@@ -95,16 +95,20 @@ class ExitInsistence : public QObject {
 
 // The first request to end closes the panel, as its exit button does (it stops the exchange
 // and saves). A request during that exit makes it go on without waiting for the operator.
-// The close is queued, so the caller (a socket notifier) returns before the exit's boxes run
-// their loops, in which the next request must be heard.
-void requestExit(TMainForm* mainForm, ExitInsistence* insistence) {
+// A signal's close is queued, so the socket notifier returns before the exit's boxes run
+// their loops, in which the next signal must be heard; the session manager's request closes
+// at once, since the session may end the process when the request returns.
+void requestExit(TMainForm* mainForm, ExitInsistence* insistence, bool queued) {
   static bool requested = false;
   if (requested || mainForm->isClosing()) {
     insistence->insist();
     return;
   }
   requested = true;
-  QMetaObject::invokeMethod(mainForm, &QWidget::close, Qt::QueuedConnection);
+  if (queued)
+    QMetaObject::invokeMethod(mainForm, &QWidget::close, Qt::QueuedConnection);
+  else
+    mainForm->close();
 }
 
 // SIGTERM and SIGINT end the program the way its exit button does, so the state is saved
@@ -127,7 +131,7 @@ void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
     ssize_t n = 0, got;
     while ((got = ::read(signalPipe[0], buf, sizeof buf)) > 0) n += got;
     // Each signal counts: two at once are a request during the exit as well.
-    for (ssize_t i = 0; i < n; ++i) requestExit(mainForm, insistence);
+    for (ssize_t i = 0; i < n; ++i) requestExit(mainForm, insistence, true);
   });
   struct sigaction sa {};
   sa.sa_handler = onSignal;
@@ -196,7 +200,7 @@ int runProgram(int argc, char** argv) {
   closeOnSignals(mainForm, insistence);
   // Logging out of the desktop closes the panel too (the session may end the process next).
   QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
-                   [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence); });
+                   [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence, false); });
   mainForm->show();
 
   int rc = QApplication::exec();
