@@ -505,9 +505,12 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormClose() {
-  MessageForm->show();
   MessageForm->setWindowTitle(QStringLiteral(" ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!"));
   MessageForm->ShowMessageText(QStringLiteral("Оключение потока данных USB"));
+  // The stop below blocks the main thread; a window only just shown is not on screen yet
+  // (the window manager maps it later), so wait for that first. Nothing of the program runs
+  // in this wait (see showAndExpose), so the exchange goes on untouched until the stop.
+  MessageForm->showAndExpose();
   // No packet is built and no status shown once this returns: the files below are
   // written from a panel that nothing else changes any more.
   if (stopExchange) stopExchange();
@@ -516,9 +519,10 @@ void TMainForm::FormClose() {
     // The text names the file the operators know, whatever this executable is called.
     MessageForm->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
     // The three sections in one write of the file, and one error box at most.
-    SaveFormStates(stateFile, {this, RxDrawForm, LinkForm});
+    // A file that cannot be written does not stop the next one: whatever can be saved is.
+    if (!SaveFormStates(stateFile, {this, RxDrawForm, LinkForm})) exitSaveFailed_ = true;
     MessageForm->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
-    if (SchemaForm) SchemaForm->StoreScenesOnExit();
+    if (SchemaForm && !SchemaForm->StoreScenesOnExit()) exitSaveFailed_ = true;
   }
   MessageForm->ShowMessageText(QStringLiteral("Конец!!!"));
 }

@@ -96,6 +96,10 @@ class TMainForm : public QWidget {
   std::function<void()> stopExchange;
   // Closing writes the state file only when this is true (tests of the window turn it off).
   bool saveStateOnClose = true;
+  // True from the start of the exit (closing the panel) to the end of the program.
+  bool isClosing() const { return closing_; }
+  // True when the exit could not write the state file or Scenes.ini.
+  bool exitSaveFailed() const { return exitSaveFailed_; }
 
   // Project files: each shows its dialog and returns the caption the window is to show
   // (the chosen file, or the caption unchanged). Set by the project-file code at start.
@@ -148,6 +152,7 @@ class TMainForm : public QWidget {
   void runModulationReactions(int channel);
   StatusCaptions statusCaptions() const;
   bool closing_ = false;
+  bool exitSaveFailed_ = false;
 };
 
 extern TMainForm* MainForm;

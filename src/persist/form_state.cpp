@@ -17,6 +17,7 @@
 #include "persist/extra_controls.h"
 #include "persist/form_values.h"
 #include "persist/ini_file.h"
+#include "persist/window_placement.h"
 #include "widgets/bin_hex_edit.h"
 #include "widgets/dialogs.h"
 #include "widgets/page_control.h"
@@ -268,12 +269,15 @@ void loadGeometry(const Reader& r, QWidget* window) {
   const int top = std::clamp(r.integer(QStringLiteral("Top"), frame.top()), -kMaxCoordinate, kMaxCoordinate);
   const int left =
       std::clamp(r.integer(QStringLiteral("Left"), frame.left()), -kMaxCoordinate, kMaxCoordinate);
-  window->move(left, top);  // a window's pos() is its frame's corner
-  if (window->minimumSize() == window->maximumSize()) return;
-  const QSize limit = sizeLimit(window);
-  const int width = std::clamp(r.integer(QStringLiteral("Width"), frame.width()), 0, limit.width());
-  const int height = std::clamp(r.integer(QStringLiteral("Height"), frame.height()), 0, limit.height());
-  window->resize(width - (frame.width() - window->width()), height - (frame.height() - window->height()));
+  QRect stored(left, top, frame.width(), frame.height());
+  const bool sizeable = window->minimumSize() != window->maximumSize();
+  if (sizeable) {
+    const QSize limit = sizeLimit(window);
+    stored.setWidth(std::clamp(r.integer(QStringLiteral("Width"), frame.width()), 0, limit.width()));
+    stored.setHeight(std::clamp(r.integer(QStringLiteral("Height"), frame.height()), 0, limit.height()));
+  }
+  // The stored numbers are the outer frame; the window may not have one yet.
+  applyStoredFrame(window, stored, sizeable);
 }
 
 bool sectionNameOf(const QWidget* window, QString* section) {

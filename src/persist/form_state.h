@@ -23,7 +23,8 @@
 //
 // Position and size are the window's frame (frameGeometry()), as the platform stored them:
 // loading moves the window so that its frame's corner lands on Top/Left and resizes it so that
-// the frame is Width x Height (with the current frame margins; 0 before the window was shown).
+// the frame is Width x Height, also for a window whose frame the window manager adds only after
+// it is shown (window_placement.h); a window shown off every screen is brought onto one.
 // Width and Height are read only for a sizeable window (minimumSize() != maximumSize()).
 //
 // Between controls pending UI events are processed, so that timers and the exchange cycle's

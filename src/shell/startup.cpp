@@ -3,10 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <QTranslator>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -17,8 +25,8 @@
 #include "platform/single_instance.h"
 #include "remote/remote_control.h"
 #include "rxview/rx_draw_form.h"
-#include "shell/command_line.h"
 #include "scenes/schema_form.h"
+#include "shell/command_line.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
 #include "widgets/dialogs.h"
@@ -35,24 +43,96 @@ void installTestDialogsIfAsked() {
   if (!log.isEmpty()) installDialogs(std::make_unique<LoggingDialogs>(log));
 }
 
+// Answers a message box with the answer that lets the exit save: Yes to the drive question,
+// OK to an error. Other dialogs are cancelled.
+void answerForExit(QWidget* w) {
+  if (auto* box = qobject_cast<QMessageBox*>(w)) {
+    QAbstractButton* b = box->button(QMessageBox::Yes);
+    if (!b) b = box->button(QMessageBox::Ok);
+    if (!b) b = box->defaultButton();
+    if (b)
+      b->click();
+    else
+      box->accept();
+  } else if (auto* d = qobject_cast<QDialog*>(w)) {
+    d->reject();
+  }
+}
+
+// Once an exit has been asked for a second time (a further signal, the session ending while
+// the exit waits for the operator), no box may hold it: open ones are answered now, later
+// ones as soon as they are shown. Installed on the application.
+class ExitInsistence : public QObject {
+ public:
+  using QObject::QObject;
+  void insist() {
+    if (!active_) {
+      active_ = true;
+      qApp->installEventFilter(this);
+    }
+    // Each answer ends one nested loop; answer from the top down.
+    for (int guard = 0; guard < 16; ++guard) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || !modal->isVisible()) break;
+      answerForExit(modal);
+    }
+  }
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show && o->isWidgetType() && qobject_cast<QDialog*>(o)) {
+      QPointer<QWidget> w(static_cast<QWidget*>(o));
+      // After the box's own show; it then runs its loop, which runs this.
+      QTimer::singleShot(0, this, [w] {
+        if (w && w->isVisible()) answerForExit(w);
+      });
+    }
+    return false;
+  }
+
+ private:
+  bool active_ = false;
+};
+
+// The first request to end closes the panel, as its exit button does (it stops the exchange
+// and saves). A request during that exit makes it go on without waiting for the operator.
+// A signal's close is queued, so the socket notifier returns before the exit's boxes run
+// their loops, in which the next signal must be heard; the session manager's request closes
+// at once, since the session may end the process when the request returns.
+void requestExit(TMainForm* mainForm, ExitInsistence* insistence, bool queued) {
+  static bool requested = false;
+  if (requested || mainForm->isClosing()) {
+    insistence->insist();
+    return;
+  }
+  requested = true;
+  if (queued)
+    QMetaObject::invokeMethod(mainForm, &QWidget::close, Qt::QueuedConnection);
+  else
+    mainForm->close();
+}
+
 // SIGTERM and SIGINT end the program the way its exit button does, so the state is saved
 // when the machine shuts down or a script stops it. The handler only writes to a pipe; the
-// main thread reads it from the event loop.
+// main thread reads it from the event loop (also from a message box's loop during the exit).
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
+  const int savedErrno = errno;
   const char c = 1;
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+  errno = savedErrno;
 }
 
-void closeOnSignals(TMainForm* mainForm) {
+void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainForm);
-  QObject::connect(notifier, &QSocketNotifier::activated, mainForm, [mainForm] {
+  QObject::connect(notifier, &QSocketNotifier::activated, mainForm, [mainForm, insistence] {
     char buf[16];
-    while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-    }
-    mainForm->close();
+    ssize_t n = 0, got;
+    while ((got = ::read(signalPipe[0], buf, sizeof buf)) > 0) n += got;
+    // Each signal counts: two at once are a request during the exit as well.
+    for (ssize_t i = 0; i < n; ++i) requestExit(mainForm, insistence, true);
   });
   struct sigaction sa {};
   sa.sa_handler = onSignal;
@@ -63,6 +143,25 @@ void closeOnSignals(TMainForm* mainForm) {
 }
 
 }  // namespace
+
+void setUpApplication() {
+  QApplication::setApplicationName(QStringLiteral("qz418"));
+  // No display name: Qt would append it to every window title (" — QZ418"), and the titles
+  // are the program's own texts.
+  // Hidden windows stay alive until the end; only the control panel ends the program.
+  QApplication::setQuitOnLastWindowClosed(false);
+  setAppFormatSettings(FormatSettings::fromSystem());
+  // The program speaks Russian whatever the desktop's language: Qt's own buttons and file
+  // dialogs too. Qt's folder first, then a "translations" folder beside the executable (a
+  // portable copy).
+  auto* translator = new QTranslator(qApp);
+  const QString exeFolder = QFileInfo(executablePath()).absolutePath();
+  if (translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      translator->load(QStringLiteral("qtbase_ru"), exeFolder + QStringLiteral("/translations")))
+    QCoreApplication::installTranslator(translator);
+  else
+    delete translator;
+}
 
 int runProgram(int argc, char** argv) {
   // Help, version and usage errors need neither a display nor the single-copy guard.
@@ -83,11 +182,7 @@ int runProgram(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("qz418"));
-  QApplication::setApplicationDisplayName(QStringLiteral("QZ418"));
-  // Hidden windows stay alive until the end; only the control panel ends the program.
-  QApplication::setQuitOnLastWindowClosed(false);
-  setAppFormatSettings(FormatSettings::fromSystem());
+  setUpApplication();
   installTestDialogsIfAsked();
 
   // The fixed order: the events window starts the exchange, whose first hand-overs go
@@ -102,15 +197,18 @@ int runProgram(int argc, char** argv) {
   auto* schemaForm = new TSchemaForm;
   auto* linkForm = new TLinkForm(systemLinkPlatform());
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
-  closeOnSignals(mainForm);
+  auto* insistence = new ExitInsistence(mainForm);
+  closeOnSignals(mainForm, insistence);
   // Logging out of the desktop closes the panel too (the session may end the process next).
   QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
-                   [mainForm](QSessionManager&) { mainForm->close(); });
+                   [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence, false); });
   mainForm->show();
   std::unique_ptr<RemoteControl> remote = startRemoteControl(commandLine, {mainForm, rxDrawForm, schemaForm, linkForm});
 
-  const int rc = QApplication::exec();
+  int rc = QApplication::exec();
   remote.reset();
+  // A file the exit could not write (the operator has seen why) ends the program with 1.
+  if (rc == 0 && mainForm->exitSaveFailed()) rc = 1;
 
   delete linkForm;
   delete schemaForm;

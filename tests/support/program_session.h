@@ -121,6 +121,9 @@ class ProgramSession {
     EXPECT_EQ(app().exitCode(), 0);
   }
 
+  // What the programs started next get; prepare() has filled it.
+  QProcessEnvironment& environment() { return env_; }
+
   QProcess& app() { return *apps_.back(); }
   QProcess& sim() { return sim_; }
 

@@ -1,0 +1,98 @@
+// What the screen shows of the exit's message window while the exit keeps the main thread
+// busy: the stop of the exchange, then the save. Compared pixel for pixel with the same window
+// painted at leisure afterwards.
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+
+#include "panel/main_form.h"
+#include "platform/executable_path.h"
+#include "shell/message_form.h"
+
+namespace {
+
+// What the X server holds where the message window's label is.
+QImage labelOnScreen() {
+  const QLabel* label = MessageForm->MessageLabel;
+  const QPoint at = label->mapToGlobal(QPoint(0, 0));
+  return QGuiApplication::primaryScreen()
+      ->grabWindow(0, at.x(), at.y(), label->width(), label->height())
+      .toImage();
+}
+
+// Pixels of black text; greyed-out text has none.
+int darkPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) < 64;
+  return n;
+}
+
+}  // namespace
+
+TEST(ExitMessage, OnScreenWhileTheStopBlocksAndNotGreyedWhileTheStateIsWritten) {
+  const auto savedDrive = TMainForm::driveOfPath;
+  TMainForm::driveOfPath = [](const QString&) { return DriveInfo{DriveType::Fixed, "/"}; };
+  TMainForm panel;
+  panel.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+
+  // A hand-over of the exchange thread waiting on its wake-up descriptor when the exit starts:
+  // it must not run before the stop.
+  const int wake = ::eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC);
+  ASSERT_GE(wake, 0);
+  bool stepRan = false;
+  QSocketNotifier notifier(wake, QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    std::uint64_t n;
+    [[maybe_unused]] const ssize_t r = ::read(wake, &n, sizeof n);
+    stepRan = true;
+  });
+
+  bool stepRanBeforeStop = true;
+  QImage duringStop, duringSave;
+  bool panelDisabledThen = false;
+  panel.stopExchange = [&] {
+    stepRanBeforeStop = stepRan;
+    QTest::qSleep(300);  // a stop that takes its time; nothing is painted meanwhile
+    duringStop = labelOnScreen();
+    // The save processes events between controls with the panel disabled.
+    QTimer::singleShot(0, [&] {
+      QCoreApplication::processEvents();  // the repaints the disabling asked for
+      panelDisabledThen = !panel.isEnabled();
+      duringSave = labelOnScreen();
+    });
+  };
+  panel.close();
+  notifier.setEnabled(false);
+  ::close(wake);
+  QFile::remove(stateFileName());
+  TMainForm::driveOfPath = savedDrive;
+
+  EXPECT_FALSE(stepRanBeforeStop) << "an exchange step ran while the message window was waited for";
+  ASSERT_TRUE(panelDisabledThen) << "the save was not under way";
+  ASSERT_NE(MessageForm, nullptr);
+  EXPECT_EQ(MessageForm->font().pointSize(), 8);
+
+  // The same texts painted with all the time in the world.
+  const auto atLeisure = [](const QString& text) {
+    MessageForm->ShowMessageText(text);
+    QTest::qWait(100);
+    return labelOnScreen();
+  };
+  const QImage stop = atLeisure(QStringLiteral("Оключение потока данных USB"));
+  const QImage save = atLeisure(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
+  ASSERT_GT(darkPixels(stop), 50);
+  EXPECT_TRUE(duringStop == stop) << "the message was not on screen during the stop";
+  EXPECT_TRUE(duringSave == save) << "the message was not on screen, or greyed, during the save";
+  EXPECT_GT(darkPixels(duringSave), 50) << "greyed out";
+}
