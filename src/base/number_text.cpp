@@ -402,9 +402,11 @@ class CharBuffer {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // s[0..len) must be [-+]?d*(.d*)?([eE][-+]?d+)? with at least one mantissa digit. With
-// emptyExponentIsZero an exponent without digits ("1E", "1E-") is cut off instead of rejected.
+// emptyExponentIsZero an exponent without digits ("1E", "1E-") is cut off instead of rejected,
+// and a number beyond the extended range gives +-infinity instead of nullopt.
 // s must have room for a terminating NUL at s[len].
-std::optional<long double> convert(char* s, size_t len, bool emptyExponentIsZero) {
+std::optional<long double> convert(char* s, size_t len, bool fieldText) {
+  const bool emptyExponentIsZero = fieldText;
   size_t i = 0;
   if (i < len && (s[i] == '-' || s[i] == '+')) ++i;
   size_t mantDigits = 0;
@@ -427,7 +429,7 @@ std::optional<long double> convert(char* s, size_t len, bool emptyExponentIsZero
   s[end] = '\0';
   char* stop = nullptr;
   const long double v = strtold_l(s, &stop, cNumericLocale());
-  if (stop != s + end || std::isinf(v)) return std::nullopt;
+  if (stop != s + end || (std::isinf(v) && !fieldText)) return std::nullopt;
   return v;
 }
 

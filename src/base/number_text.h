@@ -41,10 +41,12 @@ QString formatFloat(QStringView pattern, long double value, const FormatSettings
 // Reads the text of a numeric entry field: every thousands separator removed,
 // empty text = 0, a lone "-" = -0, the decimal separator of fs, an optional
 // exponent "E[+-]ddd". Correctly rounded to the nearest extended value,
-// independent of the process-wide C locale. nullopt when the text is not a number
-// (or overflows).
+// independent of the process-wide C locale. A number beyond the extended range
+// ("9E4932") gives +-infinity: it is a number, only too large; the field reads it as
+// the limit it violates. nullopt when the text is not a number.
 std::optional<long double> parseFieldText(QStringView text, const FormatSettings& fs);
 
 // Reads a plain decimal text with a point ("-12.5", "1e-3"), correctly rounded;
-// nullopt for anything else. For tools and files that are not locale dependent.
+// nullopt for anything else, an overflow included. For tools and files that are not
+// locale dependent.
 std::optional<long double> parseDecimal(std::string_view text);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -12,6 +13,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
+#include <algorithm>
 
 #include "base/number_text.h"
 #include "persist/form_state.h"
@@ -68,6 +70,7 @@ constexpr int kFieldW = 118;
 constexpr int kFieldH = 21;
 constexpr int kRow = 26;
 constexpr int kTop = 8;
+constexpr int kSubIndent = 18;  // a field that belongs to the check box above it
 
 QString name(int channel, const char* letter, const char* part) {
   return QStringLiteral("Ch%1%2_%3").arg(channel + 1).arg(QLatin1String(letter), QLatin1String(part));
@@ -233,10 +236,17 @@ void TMainForm::createChannel(int c, int x) {
   int y = 70;
   for (const Line& l : lines) {
     auto* label = new QLabel(l.text, cc.group);
-    label->setFont(boldFont(label, l.bold, l.bold ? 1 : 0));
+    QFont font = boldFont(label, l.bold, l.bold ? 1 : 0);
+    // Clear of the group's frame on both sides: a line too long for the font this system
+    // substitutes for the panel's own gets a smaller size rather than touching the frame.
+    constexpr int kMargin = 10;
+    const int width = cc.group->width() - 2 * kMargin;
+    while (font.pointSize() > 6 && QFontMetrics(font).horizontalAdvance(l.text) > width)
+      font.setPointSize(font.pointSize() - 1);
+    label->setFont(font);
     setTextColor(label, l.colour);
     label->setAlignment(Qt::AlignCenter);
-    label->setGeometry(6, y, 332, 22);
+    label->setGeometry(kMargin, y, width, 22);
     y += l.bold ? 28 : 22;
     cc.warningLabels.append(label);
   }
@@ -274,8 +284,9 @@ void TMainForm::createModePage(int c, int m) {
   QWidget* w = p.page;
   int row = 0;
 
-  const auto realRow = [&](TRealSpinEdit*& field, const char* part, const QString& label, const RealKind& k) {
-    makeLabel(w, label, kLabelX, kTop + row * kRow);
+  const auto realRow = [&](TRealSpinEdit*& field, const char* part, const QString& label, const RealKind& k,
+                           int indent = 0) {
+    makeLabel(w, label, kLabelX + indent, kTop + row * kRow, kFieldX - kLabelX - 6 - indent);
     field = makeReal(w, name(c, L, part), k);
     placeRow(field, row++);
   };
@@ -319,11 +330,12 @@ void TMainForm::createModePage(int c, int m) {
     p.hfModulation =
         makeCheck(w, name(c, L, "HFModulationCheckBox"), hfCaption, true, kLabelX, kTop + row * kRow);
     ++row;
-    realRow(p.freq, "FreqPBSuperSpin", QStringLiteral("     Частота (МГц)"), kFrequency);
+    // Indented under the box that switches them on.
+    realRow(p.freq, "FreqPBSuperSpin", QStringLiteral("Частота (МГц)"), kFrequency, kSubIndent);
     p.amModulation = makeCheck(w, name(c, L, "AMCheckBox"), QStringLiteral("АМ НЧ модуляция"), false, kLabelX,
                                kTop + row * kRow);
     ++row;
-    realRow(p.am, "AMPBSuperSpin", QStringLiteral("     Частота АМ (КГц)"), kAmFrequency);
+    realRow(p.am, "AMPBSuperSpin", QStringLiteral("Частота АМ (КГц)"), kAmFrequency, kSubIndent);
     if (m == ModeSine) {
       p.calibration = makeCheck(
           w, c == 0 ? QStringLiteral("Ch1S_RF_To_Ch2_CheckBox") : QStringLiteral("Ch2S_RF_To_Ch1_CheckBox"),
@@ -671,7 +683,14 @@ void TMainForm::SyncPageControlChange() {
   SyncPageControl->setTabHighlighted(SyncPageControl->activePageIndex(), true);
 }
 
-void TMainForm::SyncLevelTrackBarChange() { SyncLevelPBSpinEdit->setValue(SyncLevelTrackBar->value()); }
+void TMainForm::SyncLevelTrackBarChange() {
+  // A slider that only followed the field (a level beyond +-95 clamped to the slider's end)
+  // must not write its end back: the field keeps the level a scene, a file or the arrows gave.
+  const int level = SyncLevelPBSpinEdit->value();
+  const int position = SyncLevelTrackBar->value();
+  if (position == std::clamp(level, SyncLevelTrackBar->minimum(), SyncLevelTrackBar->maximum())) return;
+  SyncLevelPBSpinEdit->setValue(position);
+}
 
 void TMainForm::SyncLevelPBSpinEditChange() {
   // The slider clamps to its +-95 and signals only when its position really moves, so

@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTimer>
 #include <algorithm>
@@ -28,7 +29,9 @@ int hexDigitValue(QChar c) {
 }  // namespace
 
 TBinHexEdit::TBinHexEdit(QWidget* parent) : QLineEdit(parent) {
-  setAcceptDrops(false);  // dropped text would bypass the typing rules
+  // Dropped text and an input method's commits would bypass the typing rules.
+  setAcceptDrops(false);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
   setAlignment(Qt::AlignCenter);
   setText(formatHex(0));
 }
@@ -263,7 +266,7 @@ void TBinHexEdit::keyPressEvent(QKeyEvent* e) {
     e->accept();
     return;
   }
-  if (key == Qt::Key_Delete) {
+  if (key == Qt::Key_Delete || e->matches(QKeySequence::Delete)) {  // Ctrl+D in the X11 key scheme
     e->accept();
     if (isReadOnly()) return;
     const bool wholeSelected = hasSelectedText() && selectionLength() == text().size();
@@ -295,6 +298,7 @@ void TBinHexEdit::keyReleaseEvent(QKeyEvent* e) {
 }
 
 void TBinHexEdit::focusInEvent(QFocusEvent* e) {
+  autoSelectOnEntry_.beforeFocusIn(this);
   QLineEdit::focusInEvent(e);
   autoSelectOnEntry_.focusIn(this, e->reason(), autoSelect_);
 }
@@ -319,6 +323,29 @@ void TBinHexEdit::focusOutEvent(QFocusEvent* e) {
 void TBinHexEdit::mousePressEvent(QMouseEvent* e) {
   QLineEdit::mousePressEvent(e);
   autoSelectOnEntry_.mousePressed(this);
+}
+
+void TBinHexEdit::mouseReleaseEvent(QMouseEvent* e) {
+  // A middle click pastes the X11 primary selection at the caret the press placed, through
+  // the typing rules like Ctrl+V (QLineEdit would insert it as it is).
+  if (e->button() == Qt::MiddleButton) {
+    e->accept();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection() || isReadOnly()) return;
+    const QString selection = clipboard->text(QClipboard::Selection);
+    deselect();
+    pasteText(selection);
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(e);
+}
+
+// Only reached when an input method is forced on: its commits are typed like keys.
+void TBinHexEdit::inputMethodEvent(QInputMethodEvent* e) {
+  e->accept();
+  if (isReadOnly()) return;
+  for (QChar c : e->commitString()) typeChar(c);
+  repairText();
 }
 
 void TBinHexEdit::contextMenuEvent(QContextMenuEvent* e) {

@@ -1,37 +1,42 @@
 #include "widgets/dialogs.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
 
-QString applicationTitle() { return QApplication::applicationDisplayName(); }
+// The caption of a box whose caller gives none. Spelled out: the application has no display
+// name, since Qt would append one to every window title.
+QString captionOrDefault(const QString& caption) {
+  return caption.isEmpty() ? QStringLiteral("QZ418") : caption;
+}
 
 class QtDialogs final : public Dialogs {
  public:
   void information(QWidget* parent, const QString& caption, const QString& text) override {
-    QMessageBox::information(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text));
+    QMessageBox::information(parent, captionOrDefault(caption), displayText(text));
   }
   void warning(QWidget* parent, const QString& caption, const QString& text) override {
-    QMessageBox::warning(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text));
+    QMessageBox::warning(parent, captionOrDefault(caption), displayText(text));
   }
   bool warningYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::warning(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text),
+    return QMessageBox::warning(parent, captionOrDefault(caption), displayText(text),
                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   bool confirmYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::question(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text),
+    return QMessageBox::question(parent, captionOrDefault(caption), displayText(text),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   bool informationYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::information(parent, caption.isEmpty() ? applicationTitle() : caption, displayText(text),
+    return QMessageBox::information(parent, captionOrDefault(caption), displayText(text),
                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   QString openFile(QWidget* parent, const FileDialogRequest& r) override {
     QFileDialog d(parent, r.title, r.initialFolder, r.filter);
     d.setAcceptMode(QFileDialog::AcceptOpen);
-    d.setFileMode(QFileDialog::ExistingFile);
+    // Any name may be confirmed: the callers answer a missing file themselves (the scenario
+    // window still takes the name as its title, a project says the file does not exist).
+    d.setFileMode(QFileDialog::AnyFile);
     if (!r.defaultSuffix.isEmpty()) d.setDefaultSuffix(r.defaultSuffix);
     if (!r.defaultName.isEmpty()) d.selectFile(r.defaultName);
     return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().first() : QString();

@@ -17,6 +17,8 @@ struct FileDialogRequest {
   QString initialFolder;
 };
 
+// A box given an empty caption shows "QZ418". The open dialog accepts names that do not exist:
+// every caller handles a missing file itself.
 class Dialogs {
  public:
   virtual ~Dialogs() = default;

@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "widgets/feedback.h"
 
@@ -55,7 +57,14 @@ TRealEdit::TRealEdit(QWidget* parent) : QLineEdit(parent) {
   setValue(0);
 }
 
-long double TRealEdit::value() const { return realTextValue(text(), appFormatSettings()); }
+long double TRealEdit::textValue() const { return realTextValue(text(), appFormatSettings()); }
+
+long double TRealEdit::value() const {
+  const long double v = textValue();
+  if (!std::isinf(v)) return v;
+  if (hasLimits()) return v > 0 ? max_ : min_;
+  return v > 0 ? std::numeric_limits<long double>::max() : std::numeric_limits<long double>::lowest();
+}
 
 void TRealEdit::setValue(long double v) {
   setText(realValueText(v, format_, decimals_, appFormatSettings()));
@@ -222,9 +231,13 @@ void TRealEdit::focusOutEvent(QFocusEvent* e) {
   if (!isFieldFocusChange(e->reason())) return;
   inside_ = false;
   leaving_ = true;
-  aboutToLeave();
-  setValue(value());
-  if (outsideLimits(value()))
+  // A number beyond the extended range lies beyond either limit: it goes straight to the
+  // invalid-entry reaction, which shows the limit (rounding it first could move it off).
+  if (!std::isinf(textValue()) || !hasLimits()) {
+    aboutToLeave();
+    setValue(value());
+  }
+  if (outsideLimits(textValue()))
     invalidEntry();
   else
     emit exited();
@@ -236,7 +249,7 @@ void TRealEdit::invalidEntry() {
     onInvalidEntry_();
     return;
   }
-  const long double v = value();
+  const long double v = textValue();
   if (hasLimits()) {
     if (isBelow(v, min_))
       setValue(min_);

@@ -16,7 +16,9 @@ class TRealEdit : public QLineEdit {
   explicit TRealEdit(QWidget* parent = nullptr);
 
   // The text read with the application's separators; text that is no number reads 0
-  // (see realTextValue). Setting formats the text and does not check the limits.
+  // (see realTextValue). A number beyond the extended range reads as the limit it violates
+  // (maxValue above, minValue below; the largest finite values without limits), never as
+  // infinity. Setting formats the text and does not check the limits.
   long double value() const;
   void setValue(long double v);
 
@@ -91,6 +93,8 @@ class TRealEdit : public QLineEdit {
   // Out-of-range reaction: onInvalidEntry, or clamp to the violated limit, beep and focus back.
   void invalidEntry();
   bool outsideLimits(long double v) const;
+  // The text's number as read, +-infinity for one beyond the extended range.
+  long double textValue() const;
   FieldRules rules() const;
 
  private:

@@ -99,14 +99,22 @@ long double roundHalfToEven(long double q) {
 
 }  // namespace
 
-bool isBelow(long double a, long double b, long double scale) { return a < b - noise(a, b, scale); }
+// An infinity has no rounding noise (its noise would swallow every comparison).
+bool isBelow(long double a, long double b, long double scale) {
+  if (std::isinf(a) || std::isinf(b)) return a < b;
+  return a < b - noise(a, b, scale);
+}
 
-bool isAbove(long double a, long double b, long double scale) { return a > b + noise(a, b, scale); }
+bool isAbove(long double a, long double b, long double scale) {
+  if (std::isinf(a) || std::isinf(b)) return a > b;
+  return a > b + noise(a, b, scale);
+}
 
 long double roundToGrid(long double value, long double minValue, long double maxValue, long double increment,
                         bool limitsSet) {
   if (increment == 0 || !std::isfinite(value)) return value;
   long double r = minValue + roundHalfToEven((value - minValue) / increment) * increment;
+  if (!std::isfinite(r)) return value;  // near the end of the extended range
   if (limitsSet && isAbove(r, maxValue, std::max(std::fabs(minValue), std::fabs(increment)))) r -= increment;
   return r;
 }
@@ -341,7 +349,10 @@ bool regroup(FieldEdit& e, bool force, const FieldRules& r) {
   if (r.format != NumberFormat::Thousands || e.hasSelection()) return false;
   const QChar sep = r.fs.thousandSeparator;
   const QChar dec = r.fs.decimalSeparator;
-  const QString f = realValueText(realTextValue(e.text, r.fs), r.format, r.decimals, r.fs);
+  const long double v = realTextValue(e.text, r.fs);
+  // An overflowing number has no text of its own: it stays as typed until the field is left.
+  if (std::isinf(v)) return false;
+  const QString f = realValueText(v, r.format, r.decimals, r.fs);
   const int oldSeps = int(e.text.count(sep));
   const int newSeps = int(f.count(sep));
   if (!force && oldSeps == newSeps && e.text.indexOf(sep) == f.indexOf(sep)) return false;

@@ -21,6 +21,8 @@ QString realValueText(long double value, NumberFormat format, int decimals, cons
 // The field's value for text. Empty reads 0, a lone "-" reads -0, a dangling "E" or "E-"
 // counts as exponent 0. Text that is still no number (only settable from code) reads 0:
 // the other windows read the fields every cycle and must never see an error from them.
+// A number beyond the extended range ("9E4932") reads +-infinity; the field turns that into
+// the limit it violates, so no infinity ever leaves a field.
 long double realTextValue(QStringView text, const FormatSettings& fs);
 
 // The text as it goes to the clipboard: without thousands separators.

@@ -4,12 +4,16 @@
 #include <QPainter>
 #include <QStyleOption>
 
+#include "widgets/feedback.h"
+
 SpinButton::SpinButton(QWidget* parent) : QWidget(parent) {
   setObjectName(QString());
   setFocusPolicy(Qt::NoFocus);
   setCursor(Qt::ArrowCursor);
   resize(15, 17);
-  repeatTimer_.setSingleShot(false);
+  // A coarse timer may fire up to 5 % early (a first repeat at 380 ms).
+  repeatTimer_.setTimerType(Qt::PreciseTimer);
+  repeatTimer_.setSingleShot(true);
   connect(&repeatTimer_, &QTimer::timeout, this, &SpinButton::repeat);
 }
 
@@ -37,6 +41,7 @@ void SpinButton::mousePressEvent(QMouseEvent* e) {
   pressed_ = e->position().y() < height() / 2 ? 1 : -1;
   update();
   emit step(pressed_);
+  nextStepMs_ = nowMs() + kFirstRepeatMs;
   repeatTimer_.start(kFirstRepeatMs);
 }
 
@@ -48,10 +53,14 @@ void SpinButton::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void SpinButton::repeat() {
-  if (pressed_ == 0) {
-    repeatTimer_.stop();
+  if (pressed_ == 0) return;
+  const qint64 now = nowMs();
+  if (now < nextStepMs_) {  // woken early all the same: wait for the rest
+    repeatTimer_.start(int(nextStepMs_ - now));
     return;
   }
-  repeatTimer_.setInterval(kRepeatMs);
+  // Counted from now, so a late repeat does not bring the next one closer.
+  nextStepMs_ = now + kRepeatMs;
+  repeatTimer_.start(kRepeatMs);
   emit step(pressed_);
 }

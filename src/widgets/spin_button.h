@@ -1,6 +1,7 @@
 #pragma once
 // The up/down button pair at the right edge of the spin fields. Pressing a half
-// steps once at once; holding it repeats: first after 400 ms, then every 100 ms.
+// steps once at once; holding it repeats: first after 400 ms, then every 100 ms, never
+// earlier (the times are checked on the fields' clock, nowMs()).
 
 #include <QTimer>
 #include <QWidget>
@@ -27,5 +28,6 @@ class SpinButton : public QWidget {
  private:
   void repeat();
   int pressed_ = 0;
-  QTimer repeatTimer_;
+  qint64 nextStepMs_ = 0;  // nowMs() of the next repeat
+  QTimer repeatTimer_{this};
 };

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
@@ -23,8 +24,8 @@ namespace entryfield {
 bool clickDefaultButton(QLineEdit* field, bool autoSelect) {
   QWidget* window = field->window();
   QPushButton* defaultButton = nullptr;
-  for (QPushButton* b : window->findChildren<QPushButton*>()) {
-    if (b->isDefault() && b->window() == window && b->isVisible() && b->isEnabled()) {
+  for (QPushButton* b : window->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+    if (b->isDefault() && b->isVisible() && b->isEnabled()) {
       defaultButton = b;
       break;
     }
@@ -68,9 +69,51 @@ bool isEditingShortcut(const QKeyEvent* e) {
   return std::any_of(std::begin(kEditing), std::end(kEditing), [e](auto k) { return e->matches(k); });
 }
 
+bool isViewingKey(const QKeyEvent* e) {
+  static constexpr QKeySequence::StandardKey kViewing[] = {
+      QKeySequence::Copy,
+      QKeySequence::SelectAll,
+      QKeySequence::MoveToNextChar,
+      QKeySequence::MoveToPreviousChar,
+      QKeySequence::MoveToNextWord,
+      QKeySequence::MoveToPreviousWord,
+      QKeySequence::MoveToStartOfLine,
+      QKeySequence::MoveToEndOfLine,
+      QKeySequence::MoveToStartOfBlock,
+      QKeySequence::MoveToEndOfBlock,
+      QKeySequence::MoveToStartOfDocument,
+      QKeySequence::MoveToEndOfDocument,
+      QKeySequence::SelectNextChar,
+      QKeySequence::SelectPreviousChar,
+      QKeySequence::SelectNextWord,
+      QKeySequence::SelectPreviousWord,
+      QKeySequence::SelectStartOfLine,
+      QKeySequence::SelectEndOfLine,
+      QKeySequence::SelectStartOfBlock,
+      QKeySequence::SelectEndOfBlock,
+      QKeySequence::SelectStartOfDocument,
+      QKeySequence::SelectEndOfDocument,
+  };
+  return std::any_of(std::begin(kViewing), std::end(kViewing), [e](auto k) { return e->matches(k); });
+}
+
+void AutoSelectOnEntry::beforeFocusIn(const QLineEdit* field) {
+  caret_ = field->cursorPosition();
+  anchor_ = caret_;
+  if (field->hasSelectedText())
+    anchor_ = caret_ == field->selectionStart() ? field->selectionEnd() : field->selectionStart();
+}
+
 void AutoSelectOnEntry::focusIn(QLineEdit* field, Qt::FocusReason reason, bool autoSelect) {
   selectOnPress_ = false;
-  if (!autoSelect || !isFieldFocusChange(reason)) return;
+  if (!isFieldFocusChange(reason)) return;
+  if (!autoSelect) {
+    if (anchor_ == caret_)
+      field->setCursorPosition(caret_);
+    else
+      field->setSelection(anchor_, caret_ - anchor_);
+    return;
+  }
   field->selectAll();
   selectOnPress_ = reason == Qt::MouseFocusReason;
 }
@@ -159,7 +202,11 @@ void TSpinEdit::setMinValue(int v) {
 
 void TSpinEdit::setMaxValue(int v) { max_ = v; }
 
-void TSpinEdit::setEditorEnabled(bool on) { editorEnabled_ = on; }
+void TSpinEdit::setEditorEnabled(bool on) {
+  editorEnabled_ = on;
+  // An input method would commit text past the key handling.
+  setAttribute(Qt::WA_InputMethodEnabled, on);
+}
 
 void TSpinEdit::stepBy(int direction) {
   if (isReadOnly()) {
@@ -197,18 +244,24 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
   // Ctrl+letter is a command, not a character (the platform sends it with its letter as text).
   const bool command = (e->modifiers() & Qt::ControlModifier) && !(e->modifiers() & Qt::AltModifier);
   if (!editorEnabled_) {
-    if (isEditingShortcut(e)) {
-      e->accept();  // cut, paste, undo: silently ignored, as the platform field did
+    // Only looking at the text is left: caret, selection, copy. Every other key QLineEdit
+    // knows edits (Ctrl+D and Ctrl+K delete in the X11 key scheme).
+    if (isViewingKey(e)) {
+      QLineEdit::keyPressEvent(e);
       return;
     }
-    const bool typing = key == Qt::Key_Backspace || key == Qt::Key_Delete ||
-                        (!command && !e->text().isEmpty() && e->text().front().isPrint());
+    const bool typing =
+        !isEditingShortcut(e) && (key == Qt::Key_Backspace || key == Qt::Key_Delete ||
+                                  e->matches(QKeySequence::Delete) || e->matches(QKeySequence::Backspace) ||
+                                  (!command && !e->text().isEmpty() && e->text().front().isPrint()));
     if (typing) {
       beep();
       e->accept();
       return;
     }
-    QLineEdit::keyPressEvent(e);
+    // Cut, paste, undo and the like are silently ignored, as the platform field did;
+    // Escape and the function keys go on to the window.
+    e->ignore();
     return;
   }
   if (!command) {
@@ -224,6 +277,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
 }
 
 void TSpinEdit::focusInEvent(QFocusEvent* e) {
+  autoSelectOnEntry_.beforeFocusIn(this);
   QLineEdit::focusInEvent(e);
   autoSelectOnEntry_.focusIn(this, e->reason(), autoSelect_);
 }
@@ -238,6 +292,23 @@ void TSpinEdit::focusOutEvent(QFocusEvent* e) {
 void TSpinEdit::mousePressEvent(QMouseEvent* e) {
   QLineEdit::mousePressEvent(e);
   autoSelectOnEntry_.mousePressed(this);
+}
+
+void TSpinEdit::mouseReleaseEvent(QMouseEvent* e) {
+  // QLineEdit pastes the X11 primary selection on a middle click.
+  if (e->button() == Qt::MiddleButton && !editorEnabled_) {
+    e->accept();
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(e);
+}
+
+void TSpinEdit::inputMethodEvent(QInputMethodEvent* e) {
+  if (!editorEnabled_) {
+    e->ignore();
+    return;
+  }
+  QLineEdit::inputMethodEvent(e);
 }
 
 void TSpinEdit::resizeEvent(QResizeEvent* e) {

@@ -11,8 +11,9 @@ class SpinButton;
 // Shared by the entry fields of this folder.
 namespace entryfield {
 
-// Enter in an entry field: when the field's window holds a visible, enabled push button
-// marked as default, that button gets the focus and is clicked, then the focus returns to
+// Enter in an entry field: when the field's window has a visible, enabled push button marked
+// as default among its direct children (one nested in a group or panel does not count), that
+// button gets the focus and is clicked, then the focus returns to
 // the field with its selection restored (or everything selected with autoSelect). False
 // when the window has no default button; the caller beeps then.
 bool clickDefaultButton(QLineEdit* field, bool autoSelect);
@@ -25,15 +26,24 @@ bool isFieldFocusChange(Qt::FocusReason reason);
 // line deletions, cut and paste.
 bool isEditingShortcut(const QKeyEvent* e);
 
+// Keys that only move the caret or the selection, copy, or select everything: all a field
+// whose text cannot be edited still lets through.
+bool isViewingKey(const QKeyEvent* e);
+
 // AutoSelect: entering a field selects the whole text; entered by a mouse click, the
 // first press selects everything again (the press itself would have placed the caret).
+// Without it the caret and selection stay as they were, although QLineEdit selects all
+// on Tab by itself: call beforeFocusIn before QLineEdit::focusInEvent and focusIn after.
 class AutoSelectOnEntry {
  public:
+  void beforeFocusIn(const QLineEdit* field);
   void focusIn(QLineEdit* field, Qt::FocusReason reason, bool autoSelect);
   void mousePressed(QLineEdit* field);
 
  private:
   bool selectOnPress_ = false;
+  int caret_ = 0;
+  int anchor_ = 0;
 };
 
 // The numeric fields' context menu: cut, copy, paste and select all, with cut and paste
@@ -95,6 +105,8 @@ class TSpinEdit : public QLineEdit {
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
 

@@ -129,7 +129,9 @@ const ParseCase kParseCases[] = {
     {u"1,2,3", R, std::nullopt},
     {u"1 234", R, std::nullopt},  // ordinary blank is not the group separator
     {u"1.2.3", P, std::nullopt},
-    {u"1E4933", P, std::nullopt},
+    {u"1E4933", P, kInf},  // beyond the extended range: a number all the same
+    {u"-1,5E4932", R, -kInf},
+    {u"9\u00A0000,000E4932", R, kInf},
     {u",", R, std::nullopt},
     {u"E5", P, std::nullopt},
     {u"--1", P, std::nullopt},

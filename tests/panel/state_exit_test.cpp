@@ -1,8 +1,14 @@
 // What the panel does with the state file at exit: the drive question and the order of work.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include "panel/main_form.h"
+#include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
+#include "scenes/schema_form.h"
 #include "shell/message_form.h"
 #include "support/recording_dialogs.h"
 
@@ -73,4 +79,50 @@ TEST_F(DriveQuestion, CloseStopsTheExchangeBeforeAskingAndEndsWithTheLastMessage
   EXPECT_TRUE(MessageForm->isVisible()) << "the message stays up until the program ends";
   EXPECT_EQ(MessageForm->windowTitle(), " ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!");
   EXPECT_EQ(MessageForm->messageText(), "Конец!!!");
+}
+
+// The whole exit with the real windows: only a fixed disk or a "Да" writes the state file and
+// Scenes.ini; "Нет" on a USB stick and a CD-ROM write neither.
+TEST_F(DriveQuestion, ExitWritesFilesOnlyWhenTheDriveAllowsIt) {
+  struct Case {
+    const char* name;
+    DriveType type;
+    std::deque<bool> answers;
+    size_t questions;
+    bool written;
+  } cases[] = {
+      {"fixed disk", DriveType::Fixed, {}, 0, true},
+      {"USB stick, Нет", DriveType::Removable, {false}, 1, false},
+      {"USB stick, Да", DriveType::Removable, {true}, 1, true},
+      {"network share, Нет", DriveType::Remote, {false}, 1, false},
+      {"CD-ROM", DriveType::CdRom, {true}, 0, false},
+  };
+  QTemporaryDir dir;
+  const QString state = stateFileName();  // beside this test program
+  const QString scenes = dir.filePath("Scenes.ini");
+  TSchemaForm::stateFile = [&] { return dir.filePath("none.ini"); };
+  TSchemaForm::scenesFile = [&] { return scenes; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(state);
+    QFile::remove(scenes);
+    {
+      // The start order of the program.
+      TMainForm main;
+      TRxDrawForm rx;
+      TSchemaForm schema;
+      TMainForm::driveOfPath = [&](const QString&) { return DriveInfo{c.type, "/media/x/"}; };
+      ScopedRecordingDialogs d;
+      d->answers = c.answers;
+      main.show();
+      main.close();
+      EXPECT_EQ(d->calls.size(), c.questions);
+      EXPECT_EQ(MessageForm->messageText(), "Конец!!!");
+    }
+    EXPECT_EQ(QFileInfo::exists(state), c.written);
+    EXPECT_EQ(QFileInfo::exists(scenes), c.written);
+  }
+  QFile::remove(state);
+  TSchemaForm::stateFile = nullptr;
+  TSchemaForm::scenesFile = nullptr;
 }

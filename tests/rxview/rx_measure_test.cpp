@@ -189,6 +189,84 @@ TEST(RxPulse, MeasuresPositiveAndNegativePulses) {
   rxtest::setSyncLevel(0);
 }
 
+// Hand-made traces written straight into the trace series (trace point i lies at
+// (i - 32) * 0.005 us), measured eight times so that the averages hold only this trace.
+TEST(RxPulse, LevelsSearchBoundsAndCrossingsOnHandMadeTraces) {
+  struct Case {
+    const char* name;
+    int sync, level;
+    std::vector<std::pair<int, double>> points;  // the rest of the trace is 0
+    double peakTime, peak;
+    const char* peakText;
+    const char* markFormat;
+    int markLength;
+    double arrowLevel, left, right;
+    const char* widthText;
+  };
+  const Case cases[] = {
+      // Positive, 30 %: the peak on the first searched point (10), a larger value just before
+      // it and a tie later. Level 30. Right: 60 -> 20 crosses 30 at 0.75 of a sample after
+      // point 12. Left: the trace is beyond the level down to point 0, the walk stops at point
+      // 1 and points 1 and 2 are equal, so no fraction: the crossing is point 2.
+      {"positive, 30 %, peak on the first searched point",
+       30,
+       30,
+       {{0, 90}, {1, 90}, {2, 90}, {3, 90}, {4, 90}, {5, 90}, {6, 90}, {7, 90}, {8, 90}, {9, 120},
+        {10, 100}, {11, 80}, {12, 60}, {13, 20}, {500, 100}},
+       -0.11,
+       100,
+       "  100 B",
+       "#00 В",
+       6,
+       30,
+       -0.15,
+       -0.1 + 0.00375,
+       "  0,054 мкс"},
+      // Negative, 80 %: the peak on the last searched point (4086 = 4096 - 10), a larger value
+      // just after it. Level -40. Right: 60 -> 39 crosses 40 at 20/21 of a sample after 4087
+      // (the walk goes by magnitude). Left: 41 -> 30 crosses at 1/11 of a sample before 4083.
+      {"negative, 80 %, peak on the last searched point",
+       -40,
+       80,
+       {{4080, -10}, {4081, -20}, {4082, -30}, {4083, -41}, {4084, -44}, {4085, -45}, {4086, -50},
+        {4087, -60}, {4088, -39}, {4089, -39}, {4095, -39}},
+       20.27,
+       -50,
+       "  -50,0 B",
+       "#0.0 В",
+       -23,
+       -40,
+       20.255 - 0.005 / 11,
+       20.275 + 0.005 * 20 / 21,
+       "  0,025 мкс"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    View v;
+    rxtest::setSyncLevel(c.sync);
+    v->LevelPBSpinEdit->setValue(c.level);
+    v.page(1);
+    for (int i = 0; i < rx::kSamples; ++i) v->Series1->setXY(i, (i - 32) * 0.005, 0);
+    for (const auto& [i, y] : c.points) v->Series1->setXY(i, (i - 32) * 0.005, y);
+    for (int k = 0; k < 8; ++k) v->MeasurePulse();
+
+    EXPECT_NEAR(v->Series2->x(0), c.peakTime, 1e-12);
+    EXPECT_NEAR(v->Series2->y(0), c.peak, 1e-12);
+    EXPECT_EQ(v->MaxSignalEdit->text(), c.peakText);
+    EXPECT_EQ(v->Series2->valueFormat(), c.markFormat);
+    EXPECT_EQ(v->Series2->marksArrowLength(), c.markLength);
+    for (int a = 0; a < 2; ++a) {
+      EXPECT_NEAR(v->Series4->startX(a), c.peakTime, 1e-12);
+      EXPECT_NEAR(v->Series4->startY(a), c.arrowLevel, 1e-12);
+      EXPECT_NEAR(v->Series4->y(a), c.arrowLevel, 1e-12);
+    }
+    EXPECT_NEAR(v->Series4->x(0), c.left, 1e-9);
+    EXPECT_NEAR(v->Series4->x(1), c.right, 1e-9);
+    EXPECT_EQ(v->WidthSignalEdit->text(), c.widthText);
+  }
+  rxtest::setSyncLevel(0);
+}
+
 TEST(RxPulse, ZeroPeakAtPointTwenty) {
   struct Case {
     int sync, count;

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "persist/form_state.h"
 #include "scenes_support.h"
 #include "support/recording_dialogs.h"
 
@@ -145,4 +146,48 @@ TEST_F(SchemaWindow, DialogsTitleAndHelp) {
   EXPECT_EQ(d->calls.back().text,
             "Извините, справочная система еще не разработана.\rЧитайте руководство по эксплуатации QZ418.\r"
             "В принципе должно быть и так все понятно.");
+}
+
+TEST_F(SchemaWindow, ALevelBeyondTheSliderSurvivesOneApplyAndALoad) {
+  // The level field reaches +-120, its slider only +-95; the slider following the field must
+  // not write its end back into the field.
+  struct Case {
+    const char* name;
+    int level;
+    bool fromFile;
+    int slider, byte0;
+  } cases[] = {
+      {"scene, +120", 120, false, 95, 0xF8},
+      {"scene, -120", -120, false, -95, 0x08},
+      {"scene, +96", 96, false, 95, 0xE0},
+      {"state file, +110", 110, true, 95, 0xEE},
+      {"state file, -101", -101, true, -95, 0x1B},
+  };
+  schema->show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    main->SyncLevelPBSpinEdit->setValue(-20);
+    ASSERT_EQ(main->SyncLevelTrackBar->value(), -20);
+    if (c.fromFile) {
+      const QString file = dir.filePath("panel.ini");
+      writeFile(file, withValue({}, "MainForm", "SyncLevelPBSpinEdit", QString::number(c.level)));
+      ASSERT_TRUE(LoadFormState(file, main.get()));
+    } else {
+      // One apply only: the operator's click on another scene.
+      const int n = schema->ScenaRadioGroup->itemIndex() == 3 ? 5 : 4;
+      qobject_cast<TSpinEdit*>(schema->scene(n)->field("SyncLevelPBSpinEdit"))->setValue(c.level);
+      QTest::mouseClick(schema->ScenaRadioGroup->button(n - 1), Qt::LeftButton);
+      ASSERT_EQ(main->windowTitle().right(7), QStringLiteral("Сцена %1").arg(n));
+    }
+    EXPECT_EQ(main->SyncLevelPBSpinEdit->value(), c.level);
+    EXPECT_EQ(main->SyncLevelTrackBar->value(), c.slider);
+    std::array<std::uint8_t, 64> p{};
+    main->BuildCommandPacket(p);
+    EXPECT_EQ(p[0], c.byte0);
+  }
+  // The operator's own slider move still sets the field.
+  main->SyncLevelTrackBar->setValue(94);
+  EXPECT_EQ(main->SyncLevelPBSpinEdit->value(), 94);
+  main->SyncLevelTrackBar->setValue(95);
+  EXPECT_EQ(main->SyncLevelPBSpinEdit->value(), 95);
 }

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -328,6 +329,30 @@ TEST_F(BinHexEditTest, PasteFeedsTheClipboardThroughTheTypingRules) {
     QApplication::clipboard()->setText(c.clipboard);
     QTest::keyClick(f.field, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(f.field->text(), c.result) << c.clipboard.toStdString();
+  }
+}
+
+// An input method is off; should one commit all the same, its text is typed like keys.
+TEST_F(BinHexEditTest, InputMethodCommitsFollowTheTypingRules) {
+  struct Case {
+    BaseFormat format;
+    const char* text;
+    const char* commit;
+    const char* result;
+  };
+  const Case cases[] = {
+      {BaseFormat::HexaDecimal, "$", "1fzz", "$1F"},
+      {BaseFormat::Number, "", "-12x", "-12"},
+      {BaseFormat::Binary, "", "1021", "101"},
+  };
+  for (const Case& c : cases) {
+    HexForm f(c.format);
+    EXPECT_FALSE(f.field->testAttribute(Qt::WA_InputMethodEnabled));
+    f.field->setText(c.text);
+    QInputMethodEvent e;
+    e.setCommitString(c.commit);
+    QApplication::sendEvent(f.field, &e);
+    EXPECT_EQ(f.field->text(), c.result) << c.commit;
   }
 }
 

@@ -6,13 +6,18 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QTimerEvent>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "base/number_text.h"
+#include "widgets/bin_hex_edit.h"
 #include "widgets/feedback.h"
 #include "widgets/spin_button.h"
 
@@ -123,21 +128,62 @@ TEST_F(IntSpinEditTest, TypedCharactersFollowTheDecimalSeparatorOfTheSettings) {
 TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
   IntForm f(-120, 120);
   f.field->setEditorEnabled(false);
-  f.field->setValue(0);
+  EXPECT_FALSE(f.field->testAttribute(Qt::WA_InputMethodEnabled));
   QApplication::clipboard()->setText("77");
 
-  f.field->setCursorPosition(1);
-  QTest::keyClicks(f.field, "5-");
-  QTest::keyClick(f.field, Qt::Key_Backspace);
+  // Every way QLineEdit knows to change a text; the caret stands inside "-20" for each.
+  auto key = [&f](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+    return [&f, k, m] { QTest::keyClick(f.field, k, m); };
+  };
+  auto commit = [&f](const char* text) {
+    return [&f, text] {
+      QInputMethodEvent e;
+      e.setCommitString(text);
+      QApplication::sendEvent(f.field, &e);
+    };
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    int beeps;
+  };
+  const Case cases[] = {
+      {"digit", key(Qt::Key_5), 1},
+      {"minus", key(Qt::Key_Minus), 1},
+      {"Backspace", key(Qt::Key_Backspace), 1},
+      {"Delete", key(Qt::Key_Delete), 1},
+      {"Ctrl+H", key(Qt::Key_H, Qt::ControlModifier), 0},
+      {"Ctrl+K", key(Qt::Key_K, Qt::ControlModifier), 0},
+      {"Ctrl+U", key(Qt::Key_U, Qt::ControlModifier), 0},
+      {"Ctrl+Backspace", key(Qt::Key_Backspace, Qt::ControlModifier), 0},  // a word deletion: silent
+      {"Ctrl+V", key(Qt::Key_V, Qt::ControlModifier), 0},
+      {"Shift+Insert", key(Qt::Key_Insert, Qt::ShiftModifier), 0},
+      {"Ctrl+X", key(Qt::Key_X, Qt::ControlModifier), 0},
+      {"Shift+Delete", key(Qt::Key_Delete, Qt::ShiftModifier), 0},
+      {"Ctrl+Z", key(Qt::Key_Z, Qt::ControlModifier), 0},
+      {"input method", commit("95"), 0},
+  };
+  for (const Case& c : cases) {
+    f.field->setValue(-20);
+    f.field->setCursorPosition(1);
+    beeps = 0;
+    c.act();
+    EXPECT_EQ(f.field->text(), "-20") << c.what;
+    EXPECT_EQ(beeps, c.beeps) << c.what;
+  }
+  // Looking is still allowed: caret, selection, copy.
+  f.field->setCursorPosition(0);
+  QTest::keyClick(f.field, Qt::Key_End, Qt::ShiftModifier);
+  EXPECT_EQ(f.field->selectedText(), "-20");
   QTest::keyClick(f.field, Qt::Key_Home);
-  QTest::keyClick(f.field, Qt::Key_Delete);
-  EXPECT_EQ(beeps, 4);
-  QTest::keyClick(f.field, Qt::Key_V, Qt::ControlModifier);
-  f.field->selectAll();
-  QTest::keyClick(f.field, Qt::Key_X, Qt::ControlModifier);
-  EXPECT_EQ(f.field->text(), "0");
-  EXPECT_EQ(beeps, 4);  // cut and paste are ignored without a beep
+  QTest::keyClick(f.field, Qt::Key_Right);
+  EXPECT_EQ(f.field->cursorPosition(), 1);
+  QTest::keyClick(f.field, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(f.field, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "-20");
 
+  beeps = 0;
+  f.field->setValue(0);
   QTest::keyClick(f.field, Qt::Key_Up);
   EXPECT_EQ(f.field->value(), 1);
   QTest::keyClick(f.field, Qt::Key_Down);
@@ -155,7 +201,7 @@ TEST_F(IntSpinEditTest, SyncLevelFieldChangesOnlyByStepsWithinItsLimits) {
   f.field->setValue(-119);
   for (int i = 0; i < 3; ++i) QTest::keyClick(f.field, Qt::Key_Down);
   EXPECT_EQ(f.field->text(), "-120");
-  EXPECT_EQ(beeps, 4);
+  EXPECT_EQ(beeps, 0);
 }
 
 TEST_F(IntSpinEditTest, StepsAddIncrementAndClamp) {
@@ -213,30 +259,6 @@ TEST_F(IntSpinEditTest, ValueChangedOnlyWhenTheValueReallyChanges) {
   EXPECT_EQ(spy.count(), 4);
 }
 
-TEST_F(IntSpinEditTest, HeldButtonRepeatsAfterTheFirstDelay) {
-  IntForm f(0, 1000);
-  f.field->setValue(0);
-  SpinButton* b = f.field->spinButton();
-  QElapsedTimer clock;
-  clock.start();
-  QTest::mousePress(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
-  EXPECT_EQ(f.field->value(), 1);  // the press steps at once
-  QTest::qWait(200);
-  if (clock.elapsed() < SpinButton::kFirstRepeatMs - 20) {
-    EXPECT_EQ(f.field->value(), 1);
-  }
-  QTest::qWait(1000);
-  const qint64 held = clock.elapsed();
-  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(b->width() / 2, 2));
-  const int steps = f.field->value();
-  // 1 at the press, 1 after 400 ms, then one per 100 ms; timers fire late, never early.
-  const int most = 2 + int((held - SpinButton::kFirstRepeatMs) / SpinButton::kRepeatMs);
-  EXPECT_GE(steps, 4);
-  EXPECT_LE(steps, most);
-  QTest::qWait(300);
-  EXPECT_EQ(f.field->value(), steps);  // released: no more steps
-}
-
 TEST_F(IntSpinEditTest, EnterClicksTheDefaultButtonOrBeeps) {
   IntForm f(1, 50);
   f.field->setValue(12);
@@ -267,21 +289,134 @@ TEST_F(IntSpinEditTest, EnterClicksTheDefaultButtonOrBeeps) {
   EXPECT_EQ(beeps, 1);
 }
 
-TEST_F(IntSpinEditTest, EnteringSelectsAllWithAutoSelect) {
-  IntForm f(1, 50);
-  f.field->setValue(42);
-  f.other->setFocus();
-  QTest::keyClick(f.other, Qt::Key_Backtab, Qt::ShiftModifier);
-  ASSERT_TRUE(f.field->hasFocus());
-  EXPECT_EQ(f.field->selectedText(), "42");
+// Both integer fields, TIntSpinEdit and TBinHexEdit, enter and take Enter alike.
+struct IntegerFieldKind {
+  const char* name;
+  std::function<QLineEdit*()> make;
+  const char* text;
+};
+const IntegerFieldKind kIntegerFields[] = {
+    {"TIntSpinEdit", [] { return new TIntSpinEdit; }, "42"},
+    {"TBinHexEdit", [] { return new TBinHexEdit; }, "$0000002A"},
+};
 
-  f.other->setFocus();
-  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
-  ASSERT_TRUE(f.field->hasFocus());
-  EXPECT_EQ(f.field->selectedText(), "42");
-  // Only the entering press selects; the next one places the caret.
-  QTest::mouseClick(f.field, Qt::LeftButton, {}, QPoint(5, f.field->height() / 2));
-  EXPECT_EQ(f.field->selectedText(), "");
+// A shown window with the field, a plain edit after it and, on request, a default button.
+struct EntryForm {
+  QWidget window;
+  QLineEdit* field;
+  QLineEdit* other = new QLineEdit;
+  EntryForm(const IntegerFieldKind& kind, bool autoSelect) : field(kind.make()) {
+    field->setProperty("autoSelect", autoSelect);
+    field->setText(kind.text);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(field);
+    layout->addWidget(other);
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    other->setFocus();
+  }
+};
+
+TEST_F(IntSpinEditTest, EnteringSelectsAllOnlyWithAutoSelect) {
+  enum Entry { Tab, Backtab, Click };
+  for (const IntegerFieldKind& kind : kIntegerFields) {
+    for (bool autoSelect : {true, false}) {
+      for (Entry entry : {Tab, Backtab, Click}) {
+        EntryForm f(kind, autoSelect);
+        f.field->setCursorPosition(1);
+        const QPoint inside(5, f.field->height() / 2);
+        if (entry == Click)
+          QTest::mouseClick(f.field, Qt::LeftButton, {}, inside);
+        else
+          QTest::keyClick(f.other, entry == Tab ? Qt::Key_Tab : Qt::Key_Backtab,
+                          entry == Tab ? Qt::NoModifier : Qt::ShiftModifier);
+        const std::string what =
+            std::string(kind.name) + (autoSelect ? " auto " : " plain ") + "#" + std::to_string(int(entry));
+        ASSERT_TRUE(f.field->hasFocus()) << what;
+        if (autoSelect) {
+          EXPECT_EQ(f.field->selectedText(), kind.text) << what;
+          if (entry == Click) {  // only the entering press selects; the next places the caret
+            QTest::mouseClick(f.field, Qt::LeftButton, {}, inside);
+            EXPECT_EQ(f.field->selectedText(), "") << what;
+          }
+        } else {
+          EXPECT_EQ(f.field->selectedText(), "") << what;
+          if (entry != Click) {
+            EXPECT_EQ(f.field->cursorPosition(), 1) << what;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Only a default button that is a direct child of the field's window counts; one nested in
+// a group of the window is none, so Enter beeps.
+TEST_F(IntSpinEditTest, EnterClicksOnlyADefaultButtonOfTheWindowItself) {
+  enum Placement { None, Nested, Direct };
+  for (const IntegerFieldKind& kind : kIntegerFields) {
+    for (Placement placement : {None, Nested, Direct}) {
+      EntryForm f(kind, true);
+      QPushButton* ok = nullptr;
+      if (placement == Direct) {
+        ok = new QPushButton("OK", &f.window);
+      } else if (placement == Nested) {
+        auto* group = new QGroupBox(&f.window);
+        f.window.layout()->addWidget(group);
+        ok = new QPushButton("OK", group);
+        group->show();
+      }
+      int clicks = 0;
+      if (ok) {
+        if (placement == Direct) f.window.layout()->addWidget(ok);
+        ok->setDefault(true);
+        ok->show();
+        QObject::connect(ok, &QPushButton::clicked, [&] { ++clicks; });
+      }
+      f.field->setFocus();
+      beeps = 0;
+      QTest::keyClick(f.field, Qt::Key_Return);
+      EXPECT_EQ(clicks, placement == Direct ? 1 : 0) << kind.name << " " << int(placement);
+      EXPECT_EQ(beeps, placement == Direct ? 0 : 1) << kind.name << " " << int(placement);
+      EXPECT_TRUE(f.field->hasFocus()) << kind.name << " " << int(placement);
+    }
+  }
+}
+
+// Holding a half repeats on the fields' clock: the first repeat at 400 ms, then one every
+// 100 ms, never earlier even when the timer wakes early. The timer is woken by hand.
+TEST_F(IntSpinEditTest, HeldButtonRepeatsNeverBeforeItsTime) {
+  qint64 now = 1000;
+  setClockForTests([&now] { return now; });
+  IntForm f(0, 1000);
+  f.field->setValue(0);
+  SpinButton* b = f.field->spinButton();
+  auto* timer = b->findChild<QTimer*>();
+  ASSERT_NE(timer, nullptr);
+  auto wake = [&](qint64 at) {
+    now = at;
+    if (!timer->isActive()) return;
+    QTimerEvent e(timer->timerId());
+    QCoreApplication::sendEvent(timer, &e);
+  };
+  const QPoint upper(b->width() / 2, 2);
+  QTest::mousePress(b, Qt::LeftButton, {}, upper);
+  EXPECT_EQ(f.field->value(), 1);  // the press steps at once
+  const std::pair<qint64, int> wakes[] = {
+      {1384, 1}, {1399, 1}, {1400, 2},  // the first repeat: not a millisecond early
+      {1450, 2}, {1499, 2}, {1500, 3},  // then every 100 ms
+      {1650, 4},                        // a late one does not bring the next closer
+      {1700, 4}, {1750, 5},
+  };
+  for (const auto& [at, value] : wakes) {
+    wake(at);
+    EXPECT_EQ(f.field->value(), value) << "at " << at - 1000 << " ms";
+  }
+  QTest::mouseRelease(b, Qt::LeftButton, {}, upper);
+  wake(2000);
+  EXPECT_EQ(f.field->value(), 5);  // released: no more steps
+  EXPECT_FALSE(timer->isActive());
+  setClockForTests({});
 }
 
 }  // namespace

@@ -157,6 +157,55 @@ TEST_P(RealSpinEditKeys, StepsAtTheLimits) {
   }
 }
 
+// A number too large for the extended type is still a number beyond a limit: read at once as
+// that limit (the packet and a save read the field before it is left) and shown as it with a
+// beep on leaving. Only text that is no number at all reads 0.
+TEST_P(RealSpinEditKeys, NumberBeyondTheExtendedRangeReadsAsTheLimitItViolates) {
+  struct Case {
+    double min, max;
+    int decimals;
+    double increment;
+    const char* text;
+    double read;
+    const char* shown;
+    const char* keys = nullptr;  // typed over the whole text instead of set
+  };
+  const Case cases[] = {
+      {0.05, 80000, 3, 0.005, "9.000E4932", 80000, "80_000.000", "9E-4932-"},
+      {0.05, 80000, 3, 0.005, "9.000E4932", 80000, "80_000.000"},
+      {0.05, 80000, 3, 0.005, "-9.000E4932", 0.05, "0.050"},
+      {0, 2, 2, 0.01, "9.00E4932", 2, "2.00"},
+      {10, 1000000, 1, 0.1, "9.0E4932", 1000000, "1_000_000.0"},
+      {10, 1000000, 1, 0.1, "-1E99999", 10, "10.0"},
+      {-60, 0, 1, 0.1, "-9.0E4932", -60, "-60.0"},
+      {-60, 0, 1, 0.1, "9.0E4932", 0, "0.0"},
+      {0.05, 80000, 3, 0.005, "1-2", 0, "0.050"},  // no number: 0, below the minimum
+  };
+  for (const Case& c : cases) {
+    auto* f = new TRealSpinEdit(window.get());
+    f->configure(c.min, c.max, c.decimals, c.increment, true, 11);
+    f->show();
+    QSignalSpy exits(f, &TRealEdit::exited);
+    f->setFocus();
+    ASSERT_TRUE(f->hasFocus()) << c.text;
+    if (c.keys) {
+      f->selectAll();
+      QTest::keyClicks(f, tx(c.keys));
+      EXPECT_EQ(f->text(), tx(c.text)) << c.keys;
+    } else {
+      f->setText(tx(c.text));
+    }
+    EXPECT_DOUBLE_EQ(double(f->value()), c.read) << c.text;
+    beeps = 0;
+    other->setFocus();
+    EXPECT_EQ(f->text(), tx(c.shown)) << c.text;
+    EXPECT_EQ(beeps, 1) << c.text;
+    EXPECT_EQ(exits.count(), 0) << c.text;
+    EXPECT_TRUE(waitUntil([&] { return f->hasFocus(); })) << c.text;
+    delete f;
+  }
+}
+
 TEST_P(RealSpinEditKeys, SpinButtonHalvesStepAndTakeTheFocus) {
   carrier();
   field->setValue(1);
