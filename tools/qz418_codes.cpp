@@ -1,13 +1,16 @@
 // qz418-codes: prints the counts the control program sends for given panel values.
 //
-// Input, one per line:  KIND VALUE   (KIND: time | amp | att | freq | am; VALUE: decimal
-// text with a point, e.g. "time 100.245"). Output, one line per input line: the count in
-// decimal, or for "amp" the three bytes sent as six upper-case hex digits. A line that
-// cannot be read prints "invalid" (and the exit status becomes 1), so output lines stay
-// aligned with input lines. Blank lines are echoed as blank lines.
+// Input, one per line:  KIND VALUE   (VALUE: decimal text with a point, e.g.
+// "time 100.245"). Output, one line per input line: the count in decimal, or for "amp" the
+// three bytes sent as six upper-case hex digits. A line that cannot be read prints
+// "invalid" (and the exit status becomes 1), so output lines stay aligned with input
+// lines. Blank lines are echoed as blank lines.
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +18,52 @@
 #include "panel/device_codes.h"
 
 namespace {
+
+const char* const kUsage =
+    "Usage: qz418-codes [OPTION]... < LINES\n"
+    "Prints the counts the QZ418 control program sends to the synthesizer for panel values.\n"
+    "\n"
+    "Each input line is KIND VALUE, the value a decimal number with a point:\n"
+    "  time MICROSECONDS   delay or duration: the count of 5 ns steps\n"
+    "  clock MICROSECONDS  clock period: the low 24 bits of the count of 5 ns steps\n"
+    "  amp DB              amplitude: the three bytes sent, as six hex digits\n"
+    "  att DB              attenuation per pulse of an amplitude series\n"
+    "  freq MHZ            carrier frequency or frequency step\n"
+    "  am KHZ              frequency of the amplitude modulation\n"
+    "Each input line gives one output line; a line that cannot be read gives \"invalid\"\n"
+    "and the exit status 1. Blank lines stay blank.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help          show this help and exit\n"
+    "  -v, --version       show the version and exit\n";
+
+// Help, version or a usage error: the exit code. Nothing when the lines are to be read.
+std::optional<int> parseCommandLine(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser p;
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+  p.addOptions({help, version});
+  QString error;
+  if (!p.parse(arguments))
+    error = p.errorText();
+  else if (!p.positionalArguments().isEmpty())
+    error = QStringLiteral("unexpected argument: ") + p.positionalArguments().first();
+  if (!error.isEmpty()) {
+    std::fprintf(stderr, "qz418-codes: %s\n%s", error.toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
+  if (p.isSet(help)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (p.isSet(version)) {
+    std::printf("qz418-codes %s\n", QZ418_VERSION);
+    return 0;
+  }
+  return std::nullopt;
+}
 
 class Output {
  public:
@@ -64,6 +113,8 @@ bool processLine(std::string_view line, Output& out) {
   using namespace device_codes;
   if (kind == "time")
     out.putUnsigned(TimeCount(*value));
+  else if (kind == "clock")
+    out.putUnsigned(ClockPeriodCount(*value));
   else if (kind == "amp")
     out.putHex24(AmplitudeCode(*value) >> 8);
   else if (kind == "att")
@@ -80,14 +131,7 @@ bool processLine(std::string_view line, Output& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    std::fprintf(stderr,
-                 "usage: %s < lines\n  each line: KIND VALUE, KIND one of time (us), amp (dB), att (dB),\n"
-                 "  freq (MHz), am (kHz); VALUE with a decimal point. Prints the count sent to the\n"
-                 "  synthesizer (amp: the three bytes as hex).\n",
-                 argv[0]);
-    return 2;
-  }
+  if (const std::optional<int> rc = parseCommandLine(argc, argv)) return *rc;
   Output out;
   std::vector<char> in(1 << 20);
   std::string carry;

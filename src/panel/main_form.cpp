@@ -492,11 +492,11 @@ void TMainForm::FormCreate() {
   move(1, 1);
   if (!MessageForm) MessageForm = new TMessageForm(this);
   for (FileDialogRequest* d : {&OpenDialog, &SaveDialog})
-    d->initialFolder = QFileInfo(executablePath()).absolutePath();
+    d->initialFolder = fileDialogFolder();
   openProject = [this](FileDialogRequest& d) { return OpenProject(d, this); };
   saveProjectAs = [this](FileDialogRequest& d) { return SaveProjectAs(d, this); };
 
-  const QString stateFile = stateFileName();
+  const QString stateFile = stateFileForReading();
   MessageForm->show();
   MessageForm->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
   if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);

@@ -79,7 +79,7 @@ TSchemaForm::~TSchemaForm() {
 }
 
 QString TSchemaForm::defaultScenesFile() {
-  return QFileInfo(executablePath()).absolutePath() + QStringLiteral("/Scenes.ini");
+  return scenesFileName();
 }
 
 void TSchemaForm::createControls() {
@@ -156,7 +156,7 @@ void TSchemaForm::FormCreate() {
     const QRect panel = MainForm->frameGeometry();
     move(panel.x() + panel.width() + 2, panel.y() + panel.height() - frameGeometry().height());
   }
-  const QString folder = QFileInfo(executablePath()).absolutePath();
+  const QString folder = fileDialogFolder();
   SOpenDialog.initialFolder = folder;
   SSaveDialog.initialFolder = folder;
 
@@ -166,12 +166,12 @@ void TSchemaForm::FormCreate() {
   }
   // The scene pages do not exist yet: a selection read here highlights a name and applies
   // nothing. A float error stops this section only; the scenes are created all the same.
-  const QString state = stateFile ? stateFile() : stateFileName();
+  const QString state = stateFile ? stateFile() : stateFileForReading();
   if (QFileInfo::exists(state)) LoadFormState(state, this);
 
   for (int i = 0; i < kSceneCount; ++i) scenes_[size_t(i)] = new TScenaForm(this, i + 1);
 
-  const QString scenes = scenesFile ? scenesFile() : defaultScenesFile();
+  const QString scenes = scenesFile ? scenesFile() : scenesFileForReading();
   if (QFileInfo::exists(scenes)) LoadScenario(scenes);
   if (MessageForm) MessageForm->hide();
   ScenaRadioGroupClick();

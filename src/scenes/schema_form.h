@@ -30,7 +30,8 @@ class TSchemaForm : public QWidget {
   ~TSchemaForm() override;
 
   // Where the start reads this window's state and Scenes.ini, and the exit writes Scenes.ini.
-  // Beside the executable; tests point them elsewhere.
+  // Where the program keeps its state (beside a portable copy, in the user's config folder
+  // for an installed one); tests point them elsewhere.
   static inline std::function<QString()> stateFile;
   static inline std::function<QString()> scenesFile;
   static QString defaultScenesFile();

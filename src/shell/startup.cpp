@@ -190,7 +190,7 @@ int runProgram(int argc, char** argv) {
   auto* mainForm = new TMainForm;
   // The receive view reads its own section of the state file while it is created.
   TRxDrawForm::loadOwnSection = [](QWidget* w) {
-    const QString stateFile = stateFileName();
+    const QString stateFile = stateFileForReading();
     if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, w);
   };
   auto* rxDrawForm = new TRxDrawForm;

@@ -151,7 +151,7 @@ void TLinkForm::FormCreate() {
   // answered by the listing below.
   handlingChange_ = true;
   move(884, 303);
-  const QString stateFile = platform_.stateFile.isEmpty() ? stateFileName() : platform_.stateFile;
+  const QString stateFile = platform_.stateFile.isEmpty() ? stateFileForReading() : platform_.stateFile;
   if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
   clearMemo();
   logCounter_ = 0;

@@ -7,7 +7,8 @@ extended again, and the result truncated toward zero. Powers of ten are computed
 60 significant digits before that rounding. The model is compared line by line with
 the output of qz418-codes for every value the panel can hold (times up to 320 us,
 amplitudes, attenuations, frequencies, AM frequencies, frequency steps) and a sample of
-delays and clock periods.
+delays and clock periods (the whole panel range, beyond the 24 bits
+the clock period keeps).
 
 usage: exact_model.py PATH_TO_QZ418_CODES
 """
@@ -59,6 +60,8 @@ def model(kind: str, text: str) -> str:
     x = round_ext(Fraction(text))
     if kind == "time":
         return str(sat(trunc(round_ext(round_ext(x * 1000) / 5)), 0xFFFFFF))
+    if kind == "clock":
+        return str(trunc(round_ext(round_ext(x * 1000) / 5)) % (1 << 24))
     if kind == "amp":
         r = pow10(round_ext(x / 20))
         code = sat(trunc(round_ext(r * 4294967295)), 0xFFFFFFFF)
@@ -85,6 +88,9 @@ def main() -> int:
     cases += [("time", v) for v in grid("0.05", "320", "0.005")]
     cases += [("time", v) for v in grid("0.05", "80000", "0.005", 997)]
     cases += [("time", v) for v in grid("10", "83886", "0.1", 101)]
+    # Clock periods: the whole panel range, past the 24 bits the count is cut to.
+    cases += [("clock", v) for v in grid("10", "1000000", "0.1", 4999)]
+    cases += [("clock", v) for v in ("83886.075", "83886.08", "167772.16", "1000000")]
     cases += [("amp", v) for v in grid("-60", "0", "0.1")]
     cases += [("att", v) for v in grid("-10", "0", "0.1")]
     cases += [("freq", v) for v in grid("0.1", "16", "0.01")]

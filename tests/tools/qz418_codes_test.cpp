@@ -27,9 +27,11 @@ CodesRun runCodes(const QByteArray& input) {
 TEST(Qz418Codes, KnownValuesAndLineHandling) {
   const CodesRun r = runCodes(
       "time 100.245\ntime 1.005\ntime 4.015\ntime 8.03\namp -2.3\namp 0\namp -60\natt -6\nfreq 2.5\nam 1\n"
-      "  time   0.05  \r\n\nfreq 16");  // blanks, CR LF, an empty line and no final newline
+      "  time   0.05  \r\n\nclock 1000\nclock 1000000\nfreq 16");  // blanks, CR LF, an empty line, no final newline
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "20049\n201\n802\n1605\nC471CD\nFFFFFF\n004189\n32845\n209715\n2684\n10\n\n1342177\n");
+  // The clock period keeps the low 24 bits of its count: 200 000 000 gives 15 450 624.
+  EXPECT_EQ(r.out,
+            "20049\n201\n802\n1605\nC471CD\nFFFFFF\n004189\n32845\n209715\n2684\n10\n\n200000\n15450624\n1342177\n");
 }
 
 TEST(Qz418Codes, UnreadableLinesKeepTheOutputAligned) {
