@@ -82,7 +82,7 @@ int intField(TSpinEdit* f, Quantity unit, const PanelInstrument::Call& call, std
 int checkField(QCheckBox* box, const PanelInstrument::Call& call, std::string& reply) {
   if (call.query) {
     if (!call.params.empty()) return ParameterNotAllowed;
-    reply = box->isChecked() ? "1" : "0";
+    reply.assign(1, box->isChecked() ? '1' : '0');
     return 0;
   }
   if (int e = expectParams(call.params, 1)) return e;
@@ -477,7 +477,9 @@ int PanelInstrument::traceData(const Call& call, std::string& reply) {
   }
   // IEEE 488.2 definite-length block: '#', the digit count, the byte count, the bytes.
   const std::string count = std::to_string(std::size_t(n) * 4);
-  reply = "#" + std::to_string(count.size()) + count;
+  reply.assign(1, '#');
+  reply += std::to_string(count.size());
+  reply += count;
   reply.reserve(reply.size() + std::size_t(n) * 4);
   for (int i = 0; i < n; ++i) {
     const float v = float(trace->y(i));
