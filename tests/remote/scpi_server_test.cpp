@@ -17,7 +17,7 @@ namespace {
 class CountingInstrument : public Instrument {
  public:
   int execute(const Call& call, std::string& reply) override {
-    reply = "0";
+    reply.assign(1, '0');
     (void)call;
     return 0;
   }
