@@ -34,6 +34,7 @@ class SilentDialogs final : public Dialogs {
   void warning(QWidget*, const QString&, const QString&) override { ++gMessages; }
   bool warningYesNo(QWidget*, const QString&, const QString&) override { return false; }
   bool confirmYesNo(QWidget*, const QString&, const QString&) override { return false; }
+  bool informationYesNo(QWidget*, const QString&, const QString&) override { return false; }
   QString openFile(QWidget*, const FileDialogRequest&) override { return {}; }
   QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
 };

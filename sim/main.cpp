@@ -18,6 +18,8 @@ constexpr const char* kUsage =
     "  pulse VOLTS MICROSECONDS  the probe pulse in the receive buffer (default 100 2)\n"
     "  freq HZ                 the probe-pulse frequency in the status report (default 1000)\n"
     "  unplug | plug | quit\n"
+    "  hangup                  close every connection (the device stays plugged in)\n"
+    "  garble                  the next answer repeats an answered sequence number\n"
     "--latency MS delays each answer; --drop-every N leaves every Nth request unanswered;\n"
     "--log FILE writes a line per command packet: milliseconds since start, the 64 bytes in hex.\n";
 
