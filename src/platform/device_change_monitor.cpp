@@ -132,7 +132,8 @@ void SystemDeviceChangeMonitor::onFolderEvents() {
     const bool wasWatchingFolder = watchingFolder_;
     watchFolder();
     // Sockets made before the watch was in place would go unnoticed.
-    if (watchingFolder_ && !wasWatchingFolder && !virtual_device::listSockets(folder_).empty()) changed = true;
+    if (watchingFolder_ && !wasWatchingFolder && !virtual_device::listSockets(folder_).empty())
+      changed = true;
   }
   // A folder others could write to is not looked in, so nothing in it is a change; a folder
   // that is gone took its devices with it.

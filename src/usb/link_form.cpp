@@ -354,10 +354,12 @@ void TLinkForm::connectionLost(std::uint64_t start) {
 
 usb::TransportOpener TLinkForm::watchedOpener(std::uint64_t start) {
   return [this, start](const QString& path, int* error) -> std::unique_ptr<DeviceTransport> {
-    std::unique_ptr<DeviceTransport> t = platform_.openTransport ? platform_.openTransport(path, error) : nullptr;
+    std::unique_ptr<DeviceTransport> t =
+        platform_.openTransport ? platform_.openTransport(path, error) : nullptr;
     if (!t) return nullptr;
     return std::make_unique<WatchedTransport>(std::move(t), [this, start] {
-      QMetaObject::invokeMethod(this, [this, start] { connectionLost(start); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, start] { connectionLost(start); }, Qt::QueuedConnection);
     });
   };
 }

@@ -4,15 +4,14 @@
 // stops, pauses and resumes it, reacts to device-node changes by listing again and
 // restarting, and tells the control panel whether a synthesizer is connected.
 
+#include <QElapsedTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
 #include "usb/link_platform.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
-
-#include <QElapsedTimer>
-#include <QWidget>
-
-#include <cstdint>
-#include <memory>
 
 class QFile;
 class QFrame;

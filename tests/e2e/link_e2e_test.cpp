@@ -2,6 +2,18 @@
 // the packets that arrive, what the panel shows, unplug and plug, a simulator that dies, a
 // device that leaves requests unanswered. The program's events window writes its trace to
 // QZ418_LINK_LOG; the simulator logs every command packet it takes.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QThread>
+#include <cstdio>
+#include <cstring>
+
 #include "panel/main_form.h"
 #include "platform/virtual_device_synth.h"
 #include "rxview/rx_draw_form.h"
@@ -9,26 +21,15 @@
 #include "support/program_session.h"
 #include "widgets/status_bar.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QThread>
-#include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
-
 namespace {
 
 class LinkEndToEnd : public ProgramWithSimulatorTest {
  protected:
   qsizetype packets() const { return readLines(simLog()).size(); }
   // Device changes the events window has handled (each logs this line once).
-  qsizetype changes() const { return link().filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size(); }
+  qsizetype changes() const {
+    return link().filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size();
+  }
 };
 
 const QString kConnected = QStringLiteral("status: Подключен virtual:sim0");
@@ -126,7 +127,8 @@ TEST_F(LinkEndToEnd, SimulatorKilledAndStartedAgain) {
   ASSERT_TRUE(waitFor([&] { return packets() >= 5; }, 5000));
   sim().kill();
   ASSERT_TRUE(sim().waitForFinished(5000));
-  ASSERT_TRUE(waitFor([&] { return !link().filter(QStringLiteral("Подключено 0 синтезаторов")).isEmpty(); }, 10000))
+  ASSERT_TRUE(
+      waitFor([&] { return !link().filter(QStringLiteral("Подключено 0 синтезаторов")).isEmpty(); }, 10000))
       << link().join(u'\n').toStdString();
   EXPECT_EQ(link().back(), kNoLink);
   EXPECT_EQ(changes(), 1);

@@ -1,17 +1,17 @@
-#include "platform/executable_path.h"
 #include "platform/single_instance.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <functional>
+
+#include "platform/executable_path.h"
 
 namespace {
 
@@ -78,8 +78,10 @@ TEST(SingleInstanceGuard, LockOnlyInAPrivateFolder) {
       {"shared folder made by another user",
        [&](const QString& b) {
          mkdirMode(b + "/shared", 0700);
-         if (root) ASSERT_EQ(::chown(QFile::encodeName(b + "/shared").constData(), 65534, 65534), 0);
-         else ::chmod(QFile::encodeName(b + "/shared").constData(), 01777);
+         if (root)
+           ASSERT_EQ(::chown(QFile::encodeName(b + "/shared").constData(), 65534, 65534), 0);
+         else
+           ::chmod(QFile::encodeName(b + "/shared").constData(), 01777);
        },
        "home/.cache/qz418"},
       {"shared folder a link to a private one",
@@ -104,17 +106,20 @@ TEST(SingleInstanceGuard, LockOnlyInAPrivateFolder) {
       ASSERT_TRUE(QDir().mkdir(base.path() + "/home"));
     }
     SingleInstanceGuard::Places places;
-    if (QFileInfo::exists(base.path() + "/run")) places.runtime = QFile::encodeName(base.path() + "/run").toStdString();
+    if (QFileInfo::exists(base.path() + "/run"))
+      places.runtime = QFile::encodeName(base.path() + "/run").toStdString();
     places.shared = QFile::encodeName(base.path() + "/shared").toStdString();
     places.cache = QFile::encodeName(base.path() + "/home/.cache/qz418").toStdString();
 
     SingleInstanceGuard first("QZ418", places);
-    const std::string chosen = *row.chosen ? QFile::encodeName(base.path() + "/" + row.chosen).toStdString() : "";
+    const std::string chosen =
+        *row.chosen ? QFile::encodeName(base.path() + "/" + row.chosen).toStdString() : "";
     EXPECT_EQ(SingleInstanceGuard::lockFolder(places), chosen);
     if (chosen.empty()) {
       EXPECT_EQ(first.state(), State::Unavailable);
       EXPECT_TRUE(first.lockPath().empty());
-      EXPECT_FALSE(QFileInfo::exists(base.path() + "/shared/QZ418.lock")) << "nothing made in an unsafe place";
+      EXPECT_FALSE(QFileInfo::exists(base.path() + "/shared/QZ418.lock"))
+          << "nothing made in an unsafe place";
       continue;
     }
     EXPECT_EQ(first.state(), State::Acquired);

@@ -243,7 +243,8 @@ TEST(VirtualDevices, FoldersAndSocketsOthersCouldPlantAreIgnored) {
   ASSERT_TRUE(QFile::link(rt.folder(), link));
   VirtualDeviceEnumerator e(link);
   EXPECT_TRUE(e.enumerate().empty());
-  EXPECT_EQ(e.notes(), QStringList{"Папка виртуальных синтезаторов " + link + " отклонена: это символьная ссылка"});
+  EXPECT_EQ(e.notes(),
+            QStringList{"Папка виртуальных синтезаторов " + link + " отклонена: это символьная ссылка"});
   // A folder that is not there yet is no refusal.
   VirtualDeviceEnumerator missing(rt.path() + "/none");
   EXPECT_TRUE(missing.enumerate().empty());

@@ -361,9 +361,8 @@ TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     script = std::make_shared<fake::Script>();
-    if (row.timeoutMs) script->answer = [](std::uint8_t, std::uint8_t*, std::uint32_t, std::uint32_t, int) {
-      return 110;
-    };
+    if (row.timeoutMs)
+      script->answer = [](std::uint8_t, std::uint8_t*, std::uint32_t, std::uint32_t, int) { return 110; };
     plug({"1-1"});
     create();
     newLines();
@@ -375,8 +374,9 @@ TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
     EXPECT_EQ(lines.filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size(), row.restarts)
         << lines.join(u'\n').toStdString();
     if (row.restarts) {
-      EXPECT_EQ(lines.mid(0, 3), QStringList({"007  USB событие DBT_DEVNODES_CHANGED", "008  Поток USB УЖЕ работает!",
-                                               "009  Поток данных USB разрушен!"}));
+      EXPECT_EQ(lines.mid(0, 3),
+                QStringList({"007  USB событие DBT_DEVNODES_CHANGED", "008  Поток USB УЖЕ работает!",
+                             "009  Поток данных USB разрушен!"}));
     }
     EXPECT_EQ(linkStatus(), row.status);
     EXPECT_EQ(running(), row.listed);

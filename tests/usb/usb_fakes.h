@@ -5,15 +5,11 @@
 // The transport runs on the exchange thread and must not allocate (one test counts the
 // exchange thread's allocations): the log is a fixed array behind a mutex.
 
-#include "platform/devices.h"
-#include "usb/transfer_request.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
 #include <array>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -21,6 +17,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/devices.h"
+#include "usb/transfer_request.h"
 
 namespace fake {
 
