@@ -2,6 +2,8 @@
 // kind of stored control. No crash, no hang, no sanitizer report; a float that fails stops the
 // load with one message.
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -34,6 +36,7 @@ class SilentDialogs final : public Dialogs {
   void warning(QWidget*, const QString&, const QString&) override { ++gMessages; }
   bool warningYesNo(QWidget*, const QString&, const QString&) override { return false; }
   bool confirmYesNo(QWidget*, const QString&, const QString&) override { return false; }
+  bool informationYesNo(QWidget*, const QString&, const QString&) override { return false; }
   QString openFile(QWidget*, const FileDialogRequest&) override { return {}; }
   QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
 };
@@ -96,19 +99,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = size > 0 ? data[0] : 0;
   QByteArray bytes(reinterpret_cast<const char*>(data) + (size > 0), qsizetype(size > 0 ? size - 1 : 0));
   if (mode & 1) bytes.prepend("[Fuzz]\r\n");
-  setAppFormatSettings(mode & 2 ? FormatSettings::russian() : FormatSettings::point());
   {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) std::abort();
   }
-  std::unique_ptr<QWidget> window = makeWindow();
+  // One window for the whole run (building it cost more than the load), set back to its
+  // defaults before each input by loading what it saved when new. Never destroyed, like the
+  // application.
+  static QWidget* const window = makeWindow().release();
+  static const QString defaults = [] {
+    const QString p = QDir::temp().filePath(QStringLiteral("qz418-form-fuzz-%1-defaults.ini").arg(getpid()));
+    setAppFormatSettings(FormatSettings::point());
+    if (!SaveFormState(p, window)) std::abort();
+    return p;
+  }();
+  setAppFormatSettings(FormatSettings::point());
   gMessages = 0;
-  const bool ok = LoadFormState(path, window.get());
+  if (!LoadFormState(defaults, window) || gMessages != 0) std::abort();
+  setAppFormatSettings(mode & 2 ? FormatSettings::russian() : FormatSettings::point());
+  const bool ok = LoadFormState(path, window);
   if (ok != (gMessages == 0) || gMessages > 1) std::abort();
   if (mode & 4) {
     // Saving what was loaded must work and read back without a message.
-    if (!SaveFormState(path, window.get()) || !LoadFormState(path, window.get()) || gMessages > 1)
-      std::abort();
+    if (!SaveFormState(path, window) || !LoadFormState(path, window) || gMessages > 1) std::abort();
   }
   return 0;
 }

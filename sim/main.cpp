@@ -34,6 +34,8 @@ constexpr const char* kUsage =
     "  freq HZ             the probe-pulse frequency in the status report (default 1000)\n"
     "  unplug              remove the socket, as if the device were unplugged\n"
     "  plug                create it again\n"
+    "  hangup              close every connection (the device stays plugged in)\n"
+    "  garble              the next answer repeats an answered sequence number\n"
     "  quit                end (so do SIGINT, SIGTERM and SIGHUP; end of input does not)\n";
 
 int usageError(const std::string& what) {

@@ -189,6 +189,12 @@ bool SimServer::command(const std::string& line) {
     std::printf("qz418-sim: unplugged\n");
   } else if (cmd == "plug" && w.size() == 1) {
     plug();
+  } else if (cmd == "hangup" && w.size() == 1) {
+    // The device closes every connection but stays plugged in: it can be opened again.
+    for (auto& c : clients_) ::close(c->fd), c->fd = -1;
+    std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->fd < 0; });
+  } else if (cmd == "garble" && w.size() == 1) {
+    garbleNext_ = true;
   } else if (cmd == "quit" && w.size() == 1) {
     quit_ = true;
   } else {
@@ -270,7 +276,10 @@ void SimServer::readClient(Client& c) {
     ++requests_;
     if (options_.dropEvery && requests_ % options_.dropEvery == 0) continue;  // left unanswered
     c.out.resize(virtual_device::kAnswerHeaderSize + c.length);
-    writeLe32(c.out.data(), c.seq);
+    // A garbled answer carries the sequence number of the request before (0 for the first),
+    // which a client has already had its answer for.
+    writeLe32(c.out.data(), garbleNext_ ? c.seq - 1 : c.seq);
+    garbleNext_ = false;
     writeLe32(c.out.data() + 4, std::uint32_t(error));
     writeLe32(c.out.data() + 8, error ? 0 : c.length);
     writeLe32(c.out.data() + 12, c.length);

@@ -60,6 +60,7 @@ class SimServer {
   std::string stdinLine_;
   std::vector<std::unique_ptr<Client>> clients_;
   unsigned long long requests_ = 0;
+  bool garbleNext_ = false;  // the next answer repeats an answered sequence number
   std::FILE* log_ = nullptr;
   long long startMs_ = 0;
 };

@@ -35,6 +35,7 @@ class SystemEnumerator : public DeviceEnumerator {
     for (DeviceRecord& r : virtual_.enumerate()) all.push_back(std::move(r));
     return all;
   }
+  QStringList notes() const override { return usb_.notes() + virtual_.notes(); }
 
  private:
   LinuxUsbEnumerator usb_;

@@ -54,6 +54,9 @@ class DeviceEnumerator {
   virtual ~DeviceEnumerator() = default;
   // Every device the back end sees, in enumeration order (not yet filtered by hardware ID).
   virtual std::vector<DeviceRecord> enumerate() = 0;
+  // What the operator should know about the last enumerate(): a place the back end refused
+  // to look in, and why. One line each; none when all is well.
+  virtual QStringList notes() const { return {}; }
 };
 
 // One opened device. Used by one thread at a time; cancel() may be called from another
@@ -66,6 +69,10 @@ class DeviceTransport {
   virtual int request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length, std::uint32_t waitMs) = 0;
   // Abandons pending work; false when there is nothing open.
   virtual bool cancel() = 0;
+  // True once the device side has closed the connection for good, so that every later
+  // request fails: the device counts as removed. Asked on the thread that issues requests,
+  // right after one.
+  virtual bool connectionClosed() const { return false; }
 };
 
 // Opens a device path from any back end: a node under /dev/bus/usb through libusb, a
@@ -81,7 +88,7 @@ bool isVirtualDevicePath(const QString& devicePath);
 std::unique_ptr<DeviceEnumerator> makeSystemEnumerator();
 
 // Emits devicesChanged() on the main thread for any udev "usb" add/remove and any socket
-// created or removed in the virtual-device folder.
+// name created, removed or renamed in the virtual-device folder.
 class DeviceChangeMonitor : public QObject {
   Q_OBJECT
  public:

@@ -21,6 +21,13 @@ std::vector<DeviceRecord> VirtualDeviceEnumerator::enumerate() {
   const QString folder = folder_.isEmpty() ? virtualDeviceFolder() : folder_;
   const std::string dir = QFile::encodeName(folder).toStdString();
   std::vector<DeviceRecord> records;
+  notes_.clear();
+  if (const std::string why = virtual_device::folderRefusal(dir); !why.empty()) {
+    // Someone else could have planted devices there: say so rather than list nothing silently.
+    notes_ << QStringLiteral("Папка виртуальных синтезаторов ") + folder + QStringLiteral(" отклонена: ") +
+                  QString::fromUtf8(why.c_str());
+    return records;
+  }
   const std::size_t suffix = std::strlen(virtual_device::kSocketSuffix);
   for (const std::string& file : virtual_device::listSockets(dir)) {
     // Stale sockets (their device ended without removing them) refuse the connection.

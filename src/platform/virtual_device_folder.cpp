@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,6 +38,22 @@ bool isTrustedFolder(const std::string& folder) {
   struct stat st {};
   return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
          (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+std::string folderRefusal(const std::string& folder) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0)
+    return errno == ENOENT ? std::string() : "недоступна (ошибка " + std::to_string(errno) + ")";
+  if (S_ISLNK(st.st_mode)) return "это символьная ссылка";
+  if (!S_ISDIR(st.st_mode)) return "это не папка";
+  if (st.st_uid != ::getuid())
+    return "принадлежит другому пользователю (uid " + std::to_string(st.st_uid) + ")";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    return std::string("открыта для записи другим пользователям (права ") + mode + ")";
+  }
+  return {};
 }
 
 bool isTrustedSocket(const std::string& path) {

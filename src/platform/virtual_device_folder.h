@@ -19,6 +19,9 @@ std::string folderPath();
 // is a folder afterwards.
 bool createFolder(const std::string& folder);
 bool isTrustedFolder(const std::string& folder);
+// Why an existing folder is not trusted, in the operator's words (Russian, UTF-8); empty when
+// it is trusted or does not exist.
+std::string folderRefusal(const std::string& folder);
 bool isTrustedSocket(const std::string& path);
 
 // File names ending in ".sock" that are trusted sockets, sorted by name; empty for an

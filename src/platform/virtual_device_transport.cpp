@@ -58,7 +58,7 @@ std::unique_ptr<VirtualDeviceTransport> VirtualDeviceTransport::open(const std::
   return std::unique_ptr<VirtualDeviceTransport>(new VirtualDeviceTransport(fd));
 }
 
-VirtualDeviceTransport::VirtualDeviceTransport(int fd) : fd_(fd), payload_(virtual_device::kMaxFrameLength) {}
+VirtualDeviceTransport::VirtualDeviceTransport(int fd) : fd_(fd) {}
 
 VirtualDeviceTransport::~VirtualDeviceTransport() { closeConnection(); }
 
@@ -66,7 +66,7 @@ bool VirtualDeviceTransport::cancel() {
   // Requests are answered or given up before request() returns, so nothing is pending; an
   // answer still on its way is dropped by the next request. Like a handle that stays valid
   // after its device went away, the transport stays open until it is destroyed.
-  return open_;
+  return true;
 }
 
 void VirtualDeviceTransport::closeConnection() {
@@ -85,12 +85,12 @@ int VirtualDeviceTransport::request(std::uint32_t code, std::uint8_t* buffer, st
   if (length > virtual_device::kMaxFrameLength || (!buffer && length > 0)) return device_error::kInvalid;
   const long long deadline = nowMs() + waitMs;
   const std::uint32_t seq = ++sequence_;
-  currentLength_ = length;
+  reader_.expect(seq, length);
   if (const int e = sendFrame(seq, code, buffer, length, deadline)) return e;
   for (;;) {
     switch (readFrame(deadline)) {
       case Read::TimedOut:
-        givenUp_[seq % givenUp_.size()] = {seq, length};
+        reader_.giveUp(seq, length);
         return device_error::kTimedOut;
       case Read::Closed:
         return fail(device_error::kNoDevice);
@@ -99,10 +99,10 @@ int VirtualDeviceTransport::request(std::uint32_t code, std::uint8_t* buffer, st
       case Read::Frame:
         break;
     }
-    answered_ = answerSeq_;
-    if (answerSeq_ != seq) continue;  // the late answer to a request already given up: dropped
-    if (length > 0) std::memcpy(buffer, payload_.data(), length);
-    return int(answerError_);
+    if (reader_.sequence() != seq) continue;  // the late answer to a request already given up: dropped
+    const auto payload = reader_.payload();
+    if (length > 0) std::memcpy(buffer, payload.data(), length);
+    return int(reader_.error());
   }
 }
 
@@ -144,33 +144,10 @@ int VirtualDeviceTransport::sendFrame(std::uint32_t seq, std::uint32_t code, con
   return 0;
 }
 
-bool VirtualDeviceTransport::headerValid() const {
-  if (answerLength_ > virtual_device::kMaxFrameLength || answerError_ > virtual_device::kMaxErrorValue)
-    return false;
-  // Answers come in order: each one is for a request sent after the last one answered and
-  // not after the current one.
-  if (answerSeq_ <= answered_ || answerSeq_ > sequence_) return false;
-  if (answerSeq_ == sequence_) return answerLength_ == currentLength_;
-  const GivenUp& g = givenUp_[answerSeq_ % givenUp_.size()];
-  return g.sequence != answerSeq_ || g.length == answerLength_;
-}
-
 VirtualDeviceTransport::Read VirtualDeviceTransport::readFrame(long long deadlineMs) {
   for (;;) {
-    std::uint8_t* dst;
-    std::size_t want;
-    if (headerFill_ < header_.size()) {
-      dst = header_.data() + headerFill_;
-      want = header_.size() - headerFill_;
-    } else {
-      dst = payload_.data() + payloadFill_;
-      want = answerLength_ - payloadFill_;
-    }
-    if (want == 0) {
-      headerFill_ = payloadFill_ = 0;
-      return Read::Frame;
-    }
-    const ssize_t n = ::recv(fd_, dst, want, MSG_DONTWAIT);
+    const std::span<std::uint8_t> space = reader_.space();
+    const ssize_t n = ::recv(fd_, space.data(), space.size(), MSG_DONTWAIT);
     if (n == 0) return Read::Closed;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -178,19 +155,13 @@ VirtualDeviceTransport::Read VirtualDeviceTransport::readFrame(long long deadlin
       if (!waitFor(fd_, POLLIN, deadlineMs)) return Read::TimedOut;
       continue;
     }
-    if (headerFill_ < header_.size()) {
-      headerFill_ += std::size_t(n);
-      if (headerFill_ == header_.size()) {
-        answerSeq_ = readLe32(header_.data());
-        answerError_ = readLe32(header_.data() + 4);
-        answerLength_ = readLe32(header_.data() + 12);
-        if (!headerValid()) {
-          headerFill_ = 0;
-          return Read::Malformed;
-        }
-      }
-    } else {
-      payloadFill_ += std::size_t(n);
+    switch (reader_.received(std::size_t(n))) {
+      case virtual_device::AnswerReader::Result::More:
+        break;
+      case virtual_device::AnswerReader::Result::Frame:
+        return Read::Frame;
+      case virtual_device::AnswerReader::Result::Malformed:
+        return Read::Malformed;
     }
   }
 }

@@ -33,7 +33,7 @@ const QString kNoLink = QStringLiteral("нет связи c QZ418!!!");  // the 
 // A device node that exists but may not be opened: the usual cause is a missing udev rule.
 const QString kPermissionHint = QStringLiteral(
     "Нет прав доступа к устройству USB. Установите правило udev packaging/60-qz418.rules "
-    "(см. docs/link.md) и подключите синтезатор заново.");
+    "(см. docs/user-guide.md#connecting-a-real-synthesizer) и подключите синтезатор заново.");
 
 LinkReceivers windowReceivers() {
   LinkReceivers r;
@@ -49,6 +49,29 @@ LinkReceivers windowReceivers() {
   };
   return r;
 }
+
+// The platform's transport, watched for the moment its device closes the connection for good.
+// Runs on the exchange thread; onClosed is called once.
+class WatchedTransport final : public DeviceTransport {
+ public:
+  WatchedTransport(std::unique_ptr<DeviceTransport> inner, std::function<void()> onClosed)
+      : inner_(std::move(inner)), onClosed_(std::move(onClosed)) {}
+  int request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length, std::uint32_t waitMs) override {
+    const int error = inner_->request(code, buffer, length, waitMs);
+    if (!reported_ && inner_->connectionClosed()) {
+      reported_ = true;
+      onClosed_();
+    }
+    return error;
+  }
+  bool cancel() override { return inner_->cancel(); }
+  bool connectionClosed() const override { return inner_->connectionClosed(); }
+
+ private:
+  std::unique_ptr<DeviceTransport> inner_;
+  std::function<void()> onClosed_;
+  bool reported_ = false;
+};
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
   auto* b = new QPushButton(caption, parent);
@@ -84,7 +107,10 @@ TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
   if (platform_.makeChangeMonitor) monitor_ = platform_.makeChangeMonitor(nullptr);
   if (monitor_)
     connect(monitor_.get(), &DeviceChangeMonitor::devicesChanged, this, &TLinkForm::devicesChanged);
-  if (MainForm) MainForm->stopExchange = [this] { StopExchange(); };
+  if (MainForm) MainForm->stopExchange = [this] { StopExchangeForExit(); };
+  lostRetry_ = new QTimer(this);
+  lostRetry_->setSingleShot(true);
+  connect(lostRetry_, &QTimer::timeout, this, [this] { connectionLost(lostStart_); });
   FormCreate();
 }
 
@@ -240,6 +266,9 @@ void TLinkForm::ListSynthesizers() {
                d->locationInformation);
     items << d->locationInformation;
   }
+  // A refused virtual-device folder would otherwise show only as "0 synthesizers".
+  if (enumerator_)
+    for (const QString& note : enumerator_->notes()) AddLogLine(note);
   UDCountRadioGroup->setItems(items);
   if (!items.isEmpty()) {
     UDCountRadioGroup->setItemIndex(0);
@@ -268,6 +297,7 @@ void TLinkForm::connectionReport() {
 }
 
 void TLinkForm::WMDeviceChange(std::uint32_t eventCode) {
+  if (exiting_) return;  // the exit has stopped the link for good
   if (eventCode != DBT_DEVNODES_CHANGED) {
     appendMemoLine(QStringLiteral("другое событие ") +
                    QString::number(eventCode, 16).rightJustified(8, u'0').toUpper() + u'h');
@@ -282,6 +312,7 @@ void TLinkForm::WMDeviceChange(std::uint32_t eventCode) {
 }
 
 void TLinkForm::devicesChanged() {
+  if (exiting_) return;
   changePending_ = true;
   if (changeQueued_) return;
   changeQueued_ = true;
@@ -290,7 +321,7 @@ void TLinkForm::devicesChanged() {
 
 void TLinkForm::runPendingChanges() {
   changeQueued_ = false;
-  if (handlingChange_) return;  // the handler that runs now looks again when it is done
+  if (exiting_ || handlingChange_) return;  // the handler that runs now looks again when it is done
   if (thread_ && thread_->isRunningStep()) {
     // Reached from a nested event loop inside one of the exchange's own steps: a stop now
     // would wait for that very step. Come back when it has returned.
@@ -306,9 +337,37 @@ void TLinkForm::runPendingChanges() {
   handlingChange_ = false;
 }
 
+void TLinkForm::connectionLost(std::uint64_t start) {
+  // Only the running exchange's device matters; an exchange stopped or replaced since has
+  // been dealt with.
+  if (exiting_ || start != starts_ || !thread_ || thread_->isFinished()) return;
+  if (lastLostRestart_.isValid() && lastLostRestart_.elapsed() < kLostRetryMs) {
+    lostStart_ = start;
+    lostRetry_->start(int(kLostRetryMs - lastLostRestart_.elapsed()));
+    return;
+  }
+  lastLostRestart_.start();
+  // As if the device had been unplugged: the listing that follows leaves out a device that
+  // accepts no connection, and takes it again once it does.
+  devicesChanged();
+}
+
+usb::TransportOpener TLinkForm::watchedOpener(std::uint64_t start) {
+  return [this, start](const QString& path, int* error) -> std::unique_ptr<DeviceTransport> {
+    std::unique_ptr<DeviceTransport> t =
+        platform_.openTransport ? platform_.openTransport(path, error) : nullptr;
+    if (!t) return nullptr;
+    return std::make_unique<WatchedTransport>(std::move(t), [this, start] {
+      QMetaObject::invokeMethod(
+          this, [this, start] { connectionLost(start); }, Qt::QueuedConnection);
+    });
+  };
+}
+
 // ---- Exchange ----------------------------------------------------------------------------------
 
 void TLinkForm::StartExchange(const QString& devicePath) {
+  if (exiting_) return;  // nothing starts after the exit's stop
   if (thread_) {
     StopExchange();
     if (!thread_->isFinished()) return;  // could not be stopped from here (see StopExchange)
@@ -321,7 +380,8 @@ void TLinkForm::StartExchange(const QString& devicePath) {
   thread_.reset();
   rxTraced_ = false;
   lastPanelTrace_.clear();
-  thread_ = std::make_unique<TUSB_Thread>(receivers_, platform_.openTransport);
+  ++starts_;
+  thread_ = std::make_unique<TUSB_Thread>(receivers_, watchedOpener(starts_));
   if (thread_->OpenDeviceHandle(devicePath)) {
     thread_->setWaitTime(kWaitTimeMs);
     thread_->resume();
@@ -347,6 +407,14 @@ void TLinkForm::StopExchange() {
   AddLogLine(thread_->CancelTransfers() ? QStringLiteral("Поток данных USB разрушен!")
                                         : QStringLiteral("Не могу закрыть !"));
   setLinkStatus(kNoLink);
+}
+
+void TLinkForm::StopExchangeForExit() {
+  // Set first: a device change queued meanwhile, or run by the saves that follow (they let
+  // events through), must not start a new exchange after this stop.
+  exiting_ = true;
+  lostRetry_->stop();
+  StopExchange();
 }
 
 void TLinkForm::PauseExchange() {

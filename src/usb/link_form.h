@@ -4,20 +4,21 @@
 // stops, pauses and resumes it, reacts to device-node changes by listing again and
 // restarting, and tells the control panel whether a synthesizer is connected.
 
+#include <QElapsedTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
 #include "usb/link_platform.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
-
-#include <QWidget>
-
-#include <cstdint>
-#include <memory>
 
 class QFile;
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 class TRadioGroup;
 
 class TLinkForm : public QWidget {
@@ -28,6 +29,9 @@ class TLinkForm : public QWidget {
   static constexpr std::uint32_t kWaitTimeMs = 400;  // each cycle transfer
   // Numbered lines kept before the log is cleared.
   static constexpr std::uint32_t kMaxLogLines = 500;
+  // A device whose connection closed counts as removed and restarts the link, but no more
+  // often than this (ms): a device that fails every connection must not keep it restarting.
+  static constexpr int kLostRetryMs = 1000;
 
   explicit TLinkForm(LinkPlatform platform = {}, QWidget* parent = nullptr);
   ~TLinkForm() override;
@@ -36,6 +40,10 @@ class TLinkForm : public QWidget {
   void ListSynthesizers();
   void StartExchange(const QString& devicePath);
   void StopExchange();
+  // The program's exit: stops the exchange for good. From then on device changes are ignored
+  // and no exchange starts again.
+  void StopExchangeForExit();
+  bool exiting() const { return exiting_; }
   void PauseExchange();
   void ResumeExchange();
   // One device-change event (the Windows event code).
@@ -84,6 +92,10 @@ class TLinkForm : public QWidget {
   // The change monitor's notifications: one burst is handled once, after the current event.
   void devicesChanged();
   void runPendingChanges();
+  // The exchange thread of that start found its device's connection closed (posted from it).
+  void connectionLost(std::uint64_t start);
+  // The opener of the start with that number: the platform's, watched for a closed connection.
+  usb::TransportOpener watchedOpener(std::uint64_t start);
   // Engineers' trace (QZ418_LINK_LOG=<file>): the log lines, the link state and what the
   // windows show of the first hand-overs of each exchange, one tagged line each.
   void trace(const char* tag, const QString& text);
@@ -104,6 +116,11 @@ class TLinkForm : public QWidget {
   bool changeQueued_ = false;
   bool changePending_ = false;
   bool handlingChange_ = false;
+  bool exiting_ = false;
+  std::uint64_t starts_ = 0;  // numbers the exchange threads
+  QElapsedTimer lastLostRestart_;
+  QTimer* lostRetry_ = nullptr;
+  std::uint64_t lostStart_ = 0;  // the start whose lost connection waits for lostRetry_
   std::unique_ptr<QFile> traceFile_;
   QString lastPanelTrace_;
   bool rxTraced_ = false;

@@ -1,10 +1,17 @@
-#include "platform/executable_path.h"
 #include "platform/single_instance.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <cstdlib>
+#include <functional>
+
+#include "platform/executable_path.h"
 
 namespace {
 
@@ -49,18 +56,94 @@ TEST(SingleInstanceGuard, SecondHolderIsRefusedUntilTheFirstReleases) {
   EXPECT_EQ(third.state(), SingleInstanceGuard::State::Acquired);
 }
 
-TEST(SingleInstanceGuard, UnwritableRuntimeFolderStartsWithoutGuard) {
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = old ? old : "";
-  // A runtime folder that is not a folder falls back to /tmp, which always works;
-  // a lock path that cannot be created reports Unavailable rather than AlreadyRunning.
-  setenv("XDG_RUNTIME_DIR", "/proc/self/status", 1);
-  SingleInstanceGuard g("QZ418-unwritable-test");
-  EXPECT_NE(g.state(), SingleInstanceGuard::State::AlreadyRunning);
-  if (old)
-    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  else
-    unsetenv("XDG_RUNTIME_DIR");
+// The lock lives only where no other user can reach it: a folder of ours that is a real folder
+// closed to everyone else. Otherwise the next place is tried; with none the program starts
+// without a guard and creates nothing.
+TEST(SingleInstanceGuard, LockOnlyInAPrivateFolder) {
+  using State = SingleInstanceGuard::State;
+  const bool root = ::geteuid() == 0;
+  struct Row {
+    const char* name;
+    std::function<void(const QString& base)> setUp;  // base/{run,shared,home} are the places
+    const char* chosen;                              // "run", "shared", "home/.cache/qz418", "" for none
+  };
+  auto mkdirMode = [](const QString& path, mode_t mode) {
+    ASSERT_EQ(::mkdir(QFile::encodeName(path).constData(), mode), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+  };
+  const Row rows[] = {
+      {"runtime folder private", [&](const QString& b) { mkdirMode(b + "/run", 0700); }, "run"},
+      {"runtime folder unset", [](const QString&) {}, "shared"},
+      {"runtime folder open to others", [&](const QString& b) { mkdirMode(b + "/run", 0755); }, "shared"},
+      {"shared folder made by another user",
+       [&](const QString& b) {
+         mkdirMode(b + "/shared", 0700);
+         if (root)
+           ASSERT_EQ(::chown(QFile::encodeName(b + "/shared").constData(), 65534, 65534), 0);
+         else
+           ::chmod(QFile::encodeName(b + "/shared").constData(), 01777);
+       },
+       "home/.cache/qz418"},
+      {"shared folder a link to a private one",
+       [&](const QString& b) {
+         mkdirMode(b + "/elsewhere", 0700);
+         ASSERT_TRUE(QFile::link(b + "/elsewhere", b + "/shared"));
+       },
+       "home/.cache/qz418"},
+      {"no safe place at all",
+       [&](const QString& b) {
+         mkdirMode(b + "/shared", 0777);
+         QFile home(b + "/home");  // not a folder: nothing can be made under it
+         ASSERT_TRUE(home.open(QIODevice::WriteOnly));
+       },
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QTemporaryDir base;
+    row.setUp(base.path());
+    if (!QFileInfo::exists(base.path() + "/home")) {
+      ASSERT_TRUE(QDir().mkdir(base.path() + "/home"));
+    }
+    SingleInstanceGuard::Places places;
+    if (QFileInfo::exists(base.path() + "/run"))
+      places.runtime = QFile::encodeName(base.path() + "/run").toStdString();
+    places.shared = QFile::encodeName(base.path() + "/shared").toStdString();
+    places.cache = QFile::encodeName(base.path() + "/home/.cache/qz418").toStdString();
+
+    SingleInstanceGuard first("QZ418", places);
+    const std::string chosen =
+        *row.chosen ? QFile::encodeName(base.path() + "/" + row.chosen).toStdString() : "";
+    EXPECT_EQ(SingleInstanceGuard::lockFolder(places), chosen);
+    if (chosen.empty()) {
+      EXPECT_EQ(first.state(), State::Unavailable);
+      EXPECT_TRUE(first.lockPath().empty());
+      EXPECT_FALSE(QFileInfo::exists(base.path() + "/shared/QZ418.lock"))
+          << "nothing made in an unsafe place";
+      continue;
+    }
+    EXPECT_EQ(first.state(), State::Acquired);
+    EXPECT_EQ(first.lockPath(), chosen + "/QZ418.lock");
+    struct stat st {};
+    ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder made for the lock is private";
+    EXPECT_EQ(SingleInstanceGuard("QZ418", places).state(), State::AlreadyRunning);
+    if (chosen.find("/shared") == std::string::npos) {
+      for (const char* unsafe : {"/shared/QZ418.lock", "/elsewhere/QZ418.lock"})
+        EXPECT_FALSE(QFileInfo::exists(base.path() + unsafe)) << unsafe;
+    }
+  }
+}
+
+// A link planted in the lock's place is not followed: no file appears where it points, and the
+// program starts without a guard.
+TEST(SingleInstanceGuard, PlantedLinkIsNotFollowed) {
+  RuntimeFolder rt;
+  const QString target = rt.path() + "/planted-target";
+  ASSERT_TRUE(QFile::link(target, rt.path() + "/QZ418.lock"));
+  SingleInstanceGuard g("QZ418");
+  EXPECT_EQ(g.state(), SingleInstanceGuard::State::Unavailable);
+  EXPECT_FALSE(QFileInfo::exists(target));
 }
 
 TEST(ExecutablePath, ReplaceExtension) {

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -203,15 +204,19 @@ TEST(VirtualDevices, FoldersAndSocketsOthersCouldPlantAreIgnored) {
     const char* what;
     std::function<void(const QString& folder, const QString& socket)> spoil;
     bool needsRoot;
+    const char* why;  // the reason given for a refused folder; nullptr: the folder is not refused
   } cases[] = {
       {"folder writable by the group",
-       [](auto& f, auto&) { ::chmod(QFile::encodeName(f).constData(), 0770); }, false},
+       [](auto& f, auto&) { ::chmod(QFile::encodeName(f).constData(), 0770); }, false,
+       "открыта для записи другим пользователям (права 0770)"},
       {"folder writable by others", [](auto& f, auto&) { ::chmod(QFile::encodeName(f).constData(), 0703); },
-       false},
+       false, "открыта для записи другим пользователям (права 0703)"},
       {"folder of another user",
-       [](auto& f, auto&) { ASSERT_EQ(::chown(QFile::encodeName(f).constData(), 65534, 65534), 0); }, true},
+       [](auto& f, auto&) { ASSERT_EQ(::chown(QFile::encodeName(f).constData(), 65534, 65534), 0); }, true,
+       "принадлежит другому пользователю (uid 65534)"},
       {"socket of another user",
-       [](auto&, auto& s) { ASSERT_EQ(::lchown(QFile::encodeName(s).constData(), 65534, 65534), 0); }, true},
+       [](auto&, auto& s) { ASSERT_EQ(::lchown(QFile::encodeName(s).constData(), 65534, 65534), 0); }, true,
+       nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -219,9 +224,15 @@ TEST(VirtualDevices, FoldersAndSocketsOthersCouldPlantAreIgnored) {
     RuntimeDir rt;
     Sim sim(rt.folder());
     ASSERT_TRUE(sim.ready());
-    ASSERT_EQ(VirtualDeviceEnumerator(rt.folder()).enumerate().size(), 1u);
+    VirtualDeviceEnumerator e(rt.folder());
+    ASSERT_EQ(e.enumerate().size(), 1u);
+    EXPECT_TRUE(e.notes().isEmpty());
     c.spoil(rt.folder(), sim.socket());
-    EXPECT_TRUE(VirtualDeviceEnumerator(rt.folder()).enumerate().empty());
+    EXPECT_TRUE(e.enumerate().empty());
+    const QStringList expected =
+        c.why ? QStringList{"Папка виртуальных синтезаторов " + rt.folder() + " отклонена: " + c.why}
+              : QStringList{};
+    EXPECT_EQ(e.notes(), expected);
     ::chmod(QFile::encodeName(rt.folder()).constData(), 0700);
   }
   // A link to a good folder is not the folder: whoever owns the link's folder chose it.
@@ -230,7 +241,14 @@ TEST(VirtualDevices, FoldersAndSocketsOthersCouldPlantAreIgnored) {
   ASSERT_TRUE(sim.ready());
   const QString link = rt.path() + "/link";
   ASSERT_TRUE(QFile::link(rt.folder(), link));
-  EXPECT_TRUE(VirtualDeviceEnumerator(link).enumerate().empty());
+  VirtualDeviceEnumerator e(link);
+  EXPECT_TRUE(e.enumerate().empty());
+  EXPECT_EQ(e.notes(),
+            QStringList{"Папка виртуальных синтезаторов " + link + " отклонена: это символьная ссылка"});
+  // A folder that is not there yet is no refusal.
+  VirtualDeviceEnumerator missing(rt.path() + "/none");
+  EXPECT_TRUE(missing.enumerate().empty());
+  EXPECT_TRUE(missing.notes().isEmpty());
 }
 
 TEST(VirtualDevices, FullCycleDerivesTheStatusFromTheLastCommand) {
@@ -603,7 +621,10 @@ TEST(VirtualDevices, MalformedAnswerFailsWithProtocolErrorThenNoDevice) {
     const char* what;
     std::function<std::vector<std::uint8_t>(std::uint32_t seq, const std::vector<std::uint8_t>& req)> answer;
     int first;
+    int goodBefore = 0;  // requests answered correctly before the bad answer
   } cases[] = {
+      {"sequence number already answered",
+       [](auto seq, auto& r) { return answerFrame(seq - 1, 0, r.size(), r); }, 71, 1},
       {"sequence number ahead", [](auto seq, auto& r) { return answerFrame(seq + 1, 0, r.size(), r); }, 71},
       {"sequence number never sent", [](auto, auto& r) { return answerFrame(0, 0, r.size(), r); }, 71},
       {"length other than the request's",
@@ -628,17 +649,22 @@ TEST(VirtualDevices, MalformedAnswerFailsWithProtocolErrorThenNoDevice) {
     const QString path = dir.path() + "/fake.sock";
     int calls = 0;
     FakeDevice fake(path, [&](std::uint32_t seq, const std::vector<std::uint8_t>& r) -> std::vector<Piece> {
-      if (calls++ > 0) return {};
+      const int call = calls++;
+      if (call < c.goodBefore) return {{0, answerFrame(seq, 0, std::uint32_t(r.size()), r)}};
+      if (call > c.goodBefore) return {};
       return {{0, c.answer(seq, r)}, {50, {}, true}};
     });
     auto t = openOk(path);
     ASSERT_TRUE(t);
     auto b = transferRequest(0x86, 32);
+    for (int i = 0; i < c.goodBefore; ++i) EXPECT_EQ(issue(*t, b, io::kTransfer, 1000), 0);
+    EXPECT_FALSE(t->connectionClosed());
     const auto before = b;
     EXPECT_EQ(issue(*t, b, io::kTransfer, 1000), c.first);
     EXPECT_EQ(b, before) << "nothing of a bad answer reaches the buffer";
+    EXPECT_TRUE(t->connectionClosed()) << "the device counts as removed";
     EXPECT_EQ(issue(*t, b, io::kTransfer, 1000), 19);
-    EXPECT_EQ(calls, 1) << "nothing is sent on a closed connection";
+    EXPECT_EQ(calls, c.goodBefore + 1) << "nothing is sent on a closed connection";
   }
 }
 
@@ -695,6 +721,45 @@ TEST(DeviceChangeMonitor, SocketsAppearingAndVanishingAreChanges) {
     spy.clear();
   }
   EXPECT_TRUE(spy.count() > 0 || spy.wait(5000)) << "ended";
+}
+
+// A device that restarts while the program is busy may leave the folder looking as before (same
+// name; ext4 hands out the same inode again). Every event on a ".sock" name is a change; the
+// thousands of other files a folder may hold are not looked at.
+TEST(DeviceChangeMonitor, EveryEventOnASocketNameIsAChange) {
+  RuntimeDir rt;
+  SystemDeviceChangeMonitor monitor(rt.folder());
+  ASSERT_TRUE(monitor.watchesFolder());
+  QSignalSpy spy(&monitor, &DeviceChangeMonitor::devicesChanged);
+  const QByteArray sock = QFile::encodeName(rt.folder() + "/sim0.sock");
+  const QByteArray aside = QFile::encodeName(rt.folder() + "/.sim0.1.tmp");
+  makeStaleSocket(rt.folder() + "/sim0.sock");
+  ASSERT_TRUE(spy.wait(5000));
+  QCoreApplication::processEvents();
+  spy.clear();
+
+  // Unrelated files, then the device goes and comes back as the same file, all before the
+  // program looks: one notification.
+  for (int i = 0; i < 10000; ++i) {
+    QFile f(rt.folder() + QStringLiteral("/data%1.txt").arg(i));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  ASSERT_EQ(::rename(sock.constData(), aside.constData()), 0);
+  ASSERT_EQ(::rename(aside.constData(), sock.constData()), 0);
+  QElapsedTimer t;
+  t.start();
+  ASSERT_TRUE(spy.wait(5000));
+  std::printf("[          ] a restart among 10000 other files noticed in %lld ms\n",
+              static_cast<long long>(t.elapsed()));
+  QThread::msleep(50);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(spy.count(), 1) << "one notification for the whole batch";
+  spy.clear();
+
+  QFile::remove(rt.folder() + "/data0.txt");
+  EXPECT_FALSE(spy.wait(300)) << "other files are no devices";
+  ASSERT_EQ(::unlink(sock.constData()), 0);
+  EXPECT_TRUE(spy.wait(5000)) << "deleted";
 }
 
 TEST(DeviceChangeMonitor, MakesAMissingFolderPrivate) {

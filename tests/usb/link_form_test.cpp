@@ -32,7 +32,7 @@ class LinkWindow : public ::testing::Test {
 
   void create() {
     LinkPlatform p;
-    p.makeEnumerator = [this] { return std::make_unique<fake::Enumerator>(devices); };
+    p.makeEnumerator = [this] { return std::make_unique<fake::Enumerator>(devices, notes); };
     p.openTransport = [this](const QString& path, int* error) -> std::unique_ptr<DeviceTransport> {
       opened << path;
       if (openErrno) {
@@ -70,6 +70,7 @@ class LinkWindow : public ::testing::Test {
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<TLinkForm> form;
   std::shared_ptr<std::vector<DeviceRecord>> devices = std::make_shared<std::vector<DeviceRecord>>();
+  std::shared_ptr<QStringList> notes = std::make_shared<QStringList>();
   std::shared_ptr<fake::Script> script = std::make_shared<fake::Script>();
   DeviceChangeMonitor* monitor = nullptr;
   QStringList opened;
@@ -85,6 +86,7 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
     QStringList log;
     QString status;
     bool running;
+    QStringList notes = {};
   };
   const QString hintStart = QStringLiteral("Нет прав доступа к устройству USB");
   const Row rows[] = {
@@ -115,10 +117,20 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
         "006  Неправильный Handle!", "hint"},
        QStringLiteral("Подключен 1-1"),
        false},
+      // One numbered line says which folder was refused and why, only then.
+      {"virtual-device folder refused",
+       {},
+       0,
+       {"001   ", "002  Папка /run/user/7/qz418 отклонена: это символьная ссылка", "003  ",
+        "004  Подключено 0 синтезаторов", "005  "},
+       kNoLink,
+       false,
+       {"Папка /run/user/7/qz418 отклонена: это символьная ссылка"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     plug(row.devices);
+    *notes = row.notes;
     openErrno = row.openErrno;
     main->ShowStatusReport({}, 0);
     create();
@@ -127,6 +139,8 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
       ASSERT_EQ(log.size(), row.log.size());
       EXPECT_TRUE(log.back().startsWith(hintStart)) << log.back().toStdString();
       EXPECT_TRUE(log.back().contains(QStringLiteral("packaging/60-qz418.rules")));
+      EXPECT_TRUE(log.back().contains(QStringLiteral("docs/user-guide.md#connecting-a-real-synthesizer")))
+          << "the section of the guide that explains the rule";
       log.removeLast();
       EXPECT_EQ(log, row.log.mid(0, row.log.size() - 1));
       EXPECT_EQ(form->logCounter(), 6u) << "the hint is not numbered";
@@ -306,11 +320,16 @@ TEST_F(LinkWindow, StoppingAlwaysReturns) {
   for (int i = 0; i < 30; ++i) {
     fake::runFor(int(rng->bounded(25)));
     if (rng->bounded(3) == 0) form->PauseExchange();
+    TUSB_Thread* thread = form->currentThread();
+    const std::uint64_t begun = thread->cyclesStarted();
     QElapsedTimer t;
     t.start();
     form->StopExchange();
-    EXPECT_LT(t.elapsed(), 500);
-    EXPECT_TRUE(form->currentThread()->isFinished());
+    // The cycle under way ends and no other begins. The bound only tells a hang from a busy
+    // machine: a cycle here lasts a few tens of milliseconds.
+    EXPECT_LE(thread->cyclesStarted(), begun + 1) << "cycles after the stop";
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(thread->isFinished());
     EXPECT_EQ(form->logLines().back().mid(5), QStringLiteral("Поток данных USB разрушен!"));
     EXPECT_EQ(linkStatus(), kNoLink);
     form->CreateThreadButtonClick();
@@ -320,6 +339,100 @@ TEST_F(LinkWindow, StoppingAlwaysReturns) {
   ASSERT_TRUE(main->stopExchange);
   main->stopExchange();
   EXPECT_TRUE(form->currentThread()->isFinished());
+}
+
+// A device whose connection closed (it hung up, sent garbage, or was killed) counts as removed:
+// the link restarts as on a device change and takes the device again only if it is still
+// listed. A device that only times out keeps its connection.
+TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
+  struct Row {
+    const char* name;
+    int closing;    // connections that close on their first command packet
+    bool listed;    // still listed after it closed (alive) or not (killed)
+    int timeoutMs;  // answers after the wait ran out (110) instead
+    int restarts;
+    QString status;
+  };
+  const Row rows[] = {
+      {"one glitch", 1, true, 0, 1, QStringLiteral("Подключен 1-1")},
+      {"killed", 1, false, 0, 1, kNoLink},
+      {"only timed out", 0, true, 110, 0, QStringLiteral("Подключен 1-1")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    script = std::make_shared<fake::Script>();
+    if (row.timeoutMs)
+      script->answer = [](std::uint8_t, std::uint8_t*, std::uint32_t, std::uint32_t, int) { return 110; };
+    plug({"1-1"});
+    create();
+    newLines();
+    if (!row.listed) plug({});  // its socket stays, but refuses: the listing leaves it out
+    script->connectionsToClose = row.closing;
+    ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x04] >= 1; }));
+    fake::runFor(1600);
+    const QStringList lines = newLines();
+    EXPECT_EQ(lines.filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size(), row.restarts)
+        << lines.join(u'\n').toStdString();
+    if (row.restarts) {
+      EXPECT_EQ(lines.mid(0, 3),
+                QStringList({"007  USB событие DBT_DEVNODES_CHANGED", "008  Поток USB УЖЕ работает!",
+                             "009  Поток данных USB разрушен!"}));
+    }
+    EXPECT_EQ(linkStatus(), row.status);
+    EXPECT_EQ(running(), row.listed);
+    EXPECT_EQ(opened.size(), row.restarts && row.listed ? 2 : 1);
+    if (!row.listed) {
+      EXPECT_EQ(main->S1Label->text(), QStringLiteral("???")) << "ClearStatusDisplay";
+      plug({"1-1"});  // the device is back
+      emit monitor->devicesChanged();
+      ASSERT_TRUE(fake::runUntil([&] { return running(); }));
+      EXPECT_EQ(linkStatus(), QStringLiteral("Подключен 1-1"));
+    }
+    form.reset();
+    opened.clear();
+    seen = 0;
+  }
+}
+
+// A device that accepts every connection and closes it at once is tried again at most once a
+// second (unchecked, it would be every stop: about twice a second here).
+TEST_F(LinkWindow, DeviceThatKeepsClosingIsRetriedAtMostOnceASecond) {
+  script->connectionsToClose = 1000;
+  plug({"1-1"});
+  QElapsedTimer t;
+  t.start();
+  create();
+  fake::runFor(4000);
+  const qint64 elapsed = t.elapsed();
+  const auto restarts = form->logLines().filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size();
+  EXPECT_GE(restarts, 2);
+  // The first retry is at once, each further one a second after the one before.
+  EXPECT_LE(restarts, elapsed / 1000 + 1) << "in " << elapsed << " ms";
+  EXPECT_EQ(linkStatus(), QStringLiteral("Подключен 1-1"));
+}
+
+// Once the exit has stopped the exchange, nothing starts it again: not a change queued before
+// the stop, not one after it, not a connection that closes.
+TEST_F(LinkWindow, ExitStopsTheLinkForGood) {
+  plug({"1-1", "1-2"});
+  create();
+  ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x04] >= 2; }));
+  script->connectionsToClose = 1;  // the packet under way when the exit comes closes the device
+  emit monitor->devicesChanged();  // queued, not yet handled
+  ASSERT_TRUE(main->stopExchange);
+  main->stopExchange();
+  ASSERT_TRUE(form->currentThread()->isFinished());
+  const int packets = script->transfers[0x04];
+  newLines();
+  emit monitor->devicesChanged();
+  form->WMDeviceChange(TLinkForm::DBT_DEVNODES_CHANGED);
+  fake::runFor(1200);
+  EXPECT_TRUE(form->exiting());
+  EXPECT_EQ(newLines(), QStringList());
+  EXPECT_EQ(opened.size(), 1);
+  EXPECT_EQ(script->transfers[0x04], packets) << "a packet after the exit's stop";
+  EXPECT_TRUE(form->currentThread()->isFinished());
+  EXPECT_EQ(linkStatus(), kNoLink);
 }
 
 TEST_F(LinkWindow, StateFileGivesPlaceAndVisibilityNotTheSelection) {

@@ -5,14 +5,11 @@
 // The transport runs on the exchange thread and must not allocate (one test counts the
 // exchange thread's allocations): the log is a fixed array behind a mutex.
 
-#include "platform/devices.h"
-#include "usb/transfer_request.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -20,6 +17,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/devices.h"
+#include "usb/transfer_request.h"
 
 namespace fake {
 
@@ -85,6 +85,10 @@ struct Script {
   std::atomic<int> cancels{0};
   bool cancelResult = true;
   std::array<std::atomic<int>, 256> transfers{};  // per endpoint
+  // The next this many connections close on their first transfer on closeOn (the device hangs
+  // up or sends garbage): that transfer and every later one fails with 19.
+  std::atomic<int> connectionsToClose{0};
+  std::uint8_t closeOn = 0x04;
 
   // A gate on one endpoint's n-th transfer: the transport blocks there until released.
   std::mutex gateMutex;
@@ -134,7 +138,12 @@ class Transport final : public DeviceTransport {
         s_->gateChanged.wait(lock, [this] { return s_->gateOpen; });
       }
     }
-    const int rc = s_->answer ? s_->answer(ep, buffer + 38, payloadLength, waitMs, index) : 0;
+    int rc = s_->answer ? s_->answer(ep, buffer + 38, payloadLength, waitMs, index) : 0;
+    if (!closed_ && ep == s_->closeOn && s_->connectionsToClose.load() > 0) {
+      --s_->connectionsToClose;
+      closed_ = true;
+    }
+    if (closed_) rc = ENODEV;
     // A driver may leave anything in the header; the next request must not depend on it.
     std::fill(buffer, buffer + 38, std::uint8_t(0xEE));
     return rc;
@@ -143,9 +152,11 @@ class Transport final : public DeviceTransport {
     ++s_->cancels;
     return s_->cancelResult;
   }
+  bool connectionClosed() const override { return closed_; }
 
  private:
   std::shared_ptr<Script> s_;
+  bool closed_ = false;
 };
 
 inline usb::TransportOpener opener(std::shared_ptr<Script> s) {
@@ -156,11 +167,15 @@ inline usb::TransportOpener opener(std::shared_ptr<Script> s) {
 
 class Enumerator final : public DeviceEnumerator {
  public:
-  explicit Enumerator(std::shared_ptr<std::vector<DeviceRecord>> devices) : devices_(std::move(devices)) {}
+  explicit Enumerator(std::shared_ptr<std::vector<DeviceRecord>> devices,
+                      std::shared_ptr<QStringList> notes = std::make_shared<QStringList>())
+      : devices_(std::move(devices)), notes_(std::move(notes)) {}
   std::vector<DeviceRecord> enumerate() override { return *devices_; }
+  QStringList notes() const override { return *notes_; }
 
  private:
   std::shared_ptr<std::vector<DeviceRecord>> devices_;
+  std::shared_ptr<QStringList> notes_;
 };
 
 inline DeviceRecord synthesizer(const QString& location, const QString& path = {}) {
