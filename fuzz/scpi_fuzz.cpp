@@ -17,12 +17,12 @@ namespace {
 class ReadingInstrument : public scpi::Instrument {
  public:
   int execute(const Call& call, std::string& reply) override {
-    static const scpi::NumericSpec spec{-60, 0, -2.3L, scpi::Quantity::Microsecond};
+    static const scpi::NumericLimits limits{-60, 0, -2.3L, scpi::Quantity::Microsecond};
     for (const scpi::Parameter& p : call.params) {
       long double v = 0;
       bool b = false;
       int index = 0;
-      (void)scpi::readNumber(p, spec, v);
+      (void)scpi::readNumber(p, limits, v);
       (void)scpi::readBool(p, b);
       (void)scpi::readChoice(p, "PULSe|ASERies|FSERies|SINusoid|OFF", index);
       reply += scpi::formatNumber(v, 3) + scpi::quoted(p.text);

@@ -38,24 +38,24 @@ long double designValue(const QWidget* w) {
   return i >= 0 ? sceneFields()[std::size_t(i)].defaultValue : 0;
 }
 
-NumericSpec specOf(const TRealSpinEdit* f, Quantity unit) {
+NumericLimits limitsOf(const TRealSpinEdit* f, Quantity unit) {
   return {f->minValue(), f->maxValue(), designValue(f), unit};
 }
 
 // A numeric field: the query reads it (or its MIN, MAX, DEF), the command sets it as an
 // operator's entry would end: within the limits, then onto the field's grid when leaving it.
 int realField(TRealSpinEdit* f, Quantity unit, const PanelInstrument::Call& call, std::string& reply) {
-  const NumericSpec spec = specOf(f, unit);
+  const NumericLimits limits = limitsOf(f, unit);
   if (call.query) {
     int which = 0;
     if (int e = readLimitQuery(call.params, which)) return e;
-    const long double v = which == 1 ? spec.min : which == 2 ? spec.max : which == 3 ? spec.def : f->value();
+    const long double v = which == 1 ? limits.min : which == 2 ? limits.max : which == 3 ? limits.def : f->value();
     reply = formatNumber(v, f->decimals());
     return 0;
   }
   if (int e = expectParams(call.params, 1)) return e;
   long double v = 0;
-  if (int e = readNumber(call.params[0], spec, v)) return e;
+  if (int e = readNumber(call.params[0], limits, v)) return e;
   f->setValue(v);
   if (f->roundValues())
     f->setValue(roundToGrid(f->value(), f->minValue(), f->maxValue(), f->increment(), f->hasLimits()));
@@ -63,18 +63,18 @@ int realField(TRealSpinEdit* f, Quantity unit, const PanelInstrument::Call& call
 }
 
 int intField(TSpinEdit* f, Quantity unit, const PanelInstrument::Call& call, std::string& reply) {
-  const NumericSpec spec{static_cast<long double>(f->minValue()), static_cast<long double>(f->maxValue()),
+  const NumericLimits limits{static_cast<long double>(f->minValue()), static_cast<long double>(f->maxValue()),
                          designValue(f), unit};
   if (call.query) {
     int which = 0;
     if (int e = readLimitQuery(call.params, which)) return e;
-    const long double v = which == 1 ? spec.min : which == 2 ? spec.max : which == 3 ? spec.def : f->value();
+    const long double v = which == 1 ? limits.min : which == 2 ? limits.max : which == 3 ? limits.def : f->value();
     reply = formatNumber(v, 0);
     return 0;
   }
   if (int e = expectParams(call.params, 1)) return e;
   long double v = 0;
-  if (int e = readNumber(call.params[0], spec, v)) return e;
+  if (int e = readNumber(call.params[0], limits, v)) return e;
   f->setValue(int(std::lround(double(v))));
   return 0;
 }
@@ -184,7 +184,7 @@ void PanelInstrument::reset() {
 }
 
 int PanelInstrument::execute(const Call& call, std::string& reply) {
-  switch (call.spec.command) {
+  switch (call.node.command) {
     case Command::SourceMode:
     case Command::SourceAmplitude:
     case Command::SourceSign:
@@ -231,7 +231,7 @@ int PanelInstrument::source(const Call& call, std::string& reply) {
   const bool covered = cc.pages->isHidden();
   auto runPageChange = [p, c] { c == 0 ? p->Ch1_PageControlChange() : p->Ch2_PageControlChange(); };
 
-  if (call.spec.command == Command::SourceMode) {
+  if (call.node.command == Command::SourceMode) {
     if (call.query) {
       if (!call.params.empty()) return ParameterNotAllowed;
       const int page = cc.pages->activePageIndex();
@@ -246,7 +246,7 @@ int PanelInstrument::source(const Call& call, std::string& reply) {
     runPageChange();
     return 0;
   }
-  if (call.spec.command == Command::SourceOffDivider) {
+  if (call.node.command == Command::SourceOffDivider) {
     if (c != 0) return UndefinedHeader;
     return checkField(p->Ch1S_OffCheckBox, call, reply);
   }
@@ -254,7 +254,7 @@ int PanelInstrument::source(const Call& call, std::string& reply) {
   const int mode = call.captures.values.at(1);
   ModePageControls& m = cc.mode[std::size_t(mode)];
   if (covered && !call.query) return SettingsConflict;
-  switch (call.spec.command) {
+  switch (call.node.command) {
     case Command::SourceAmplitude: return m.ampl ? realField(m.ampl, Quantity::Decibel, call, reply) : UndefinedHeader;
     case Command::SourceSign: return m.sign ? radioField(m.sign, kSigns, call, reply) : UndefinedHeader;
     case Command::SourceDelay: return m.delay ? realField(m.delay, Quantity::Microsecond, call, reply) : UndefinedHeader;
@@ -286,7 +286,7 @@ int PanelInstrument::source(const Call& call, std::string& reply) {
 
 int PanelInstrument::trigger(const Call& call, std::string& reply) {
   TMainForm* p = w_.panel;
-  switch (call.spec.command) {
+  switch (call.node.command) {
     case Command::TriggerSource: {
       if (call.query) {
         if (!call.params.empty()) return ParameterNotAllowed;
@@ -310,7 +310,7 @@ int PanelInstrument::trigger(const Call& call, std::string& reply) {
 
 int PanelInstrument::input(const Call& call, std::string& reply) {
   if (!w_.rxView) return UndefinedHeader;
-  if (call.spec.command == Command::InputRange) {
+  if (call.node.command == Command::InputRange) {
     static constexpr int kVolts[] = {300, 150, 50};
     TRadioGroup* r = w_.rxView->RangeRadioGroup;
     if (call.query) {
@@ -354,12 +354,12 @@ int PanelInstrument::input(const Call& call, std::string& reply) {
 int PanelInstrument::scene(const Call& call, std::string& reply) {
   TSchemaForm* s = w_.scenes;
   if (!s) return UndefinedHeader;
-  if (call.spec.command == Command::SceneSelect) {
+  if (call.node.command == Command::SceneSelect) {
     if (!call.params.empty()) return ParameterNotAllowed;
     reply = std::to_string(s->ScenaRadioGroup->itemIndex() + 1);
     return 0;
   }
-  static const NumericSpec kSceneNumber{1, kSceneCount, 1, Quantity::None};
+  static const NumericLimits kSceneNumber{1, kSceneCount, 1, Quantity::None};
   auto sceneNumber = [&](int& n) {
     if (call.params.empty()) return int(MissingParameter);
     long double v = 0;
@@ -368,7 +368,7 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
     return 0;
   };
   int n = 0;
-  if (call.spec.command == Command::SceneName) {
+  if (call.node.command == Command::SceneName) {
     if (call.query) {
       if (int e = expectParams(call.params, 1)) return e;
       if (int e = sceneNumber(n)) return e;
@@ -391,7 +391,7 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
   }
   if (int e = expectParams(call.params, 1)) return e;
   if (int e = sceneNumber(n)) return e;
-  if (call.spec.command == Command::SceneCapture) {
+  if (call.node.command == Command::SceneCapture) {
     s->CaptureScene(s->scene(n));
     return 0;
   }

@@ -238,20 +238,20 @@ void Session::runTree(const Unit& unit) {
     error = UndefinedHeader;
   } else {
     path_.assign(full.begin(), full.end() - 1);
-    const CommandSpec& spec = *c->spec;
-    if (unit.query ? !spec.queryable : !spec.settable) {
+    const CommandNode& node = *c->node;
+    if (unit.query ? !node.queryable : !node.settable) {
       error = CommandError;
-    } else if (spec.command == Command::SystemError) {
+    } else if (node.command == Command::SystemError) {
       if (!unit.params.empty())
         error = ParameterNotAllowed;
       else
         addReply(errors_.pop());
-    } else if (spec.command == Command::SystemVersion) {
+    } else if (node.command == Command::SystemVersion) {
       if (!unit.params.empty())
         error = ParameterNotAllowed;
       else
         addReply("1999.0");
-    } else if (spec.command == Command::Format) {
+    } else if (node.command == Command::Format) {
       if (unit.query) {
         if (!unit.params.empty())
           error = ParameterNotAllowed;
@@ -278,7 +278,7 @@ void Session::runTree(const Unit& unit) {
       }
     } else {
       std::string reply;
-      error = instrument_.execute({spec, captures, unit.params, unit.query, asciiTrace_}, reply);
+      error = instrument_.execute({node, captures, unit.params, unit.query, asciiTrace_}, reply);
       if (!error && unit.query) addReply(reply);
     }
   }

@@ -27,7 +27,7 @@ class Instrument {
   // Carries out one tree command (set, or query with its reply in reply, no terminator).
   // Returns 0 or an error code; on an error nothing was changed.
   struct Call {
-    const CommandSpec& spec;
+    const CommandNode& node;
     const Captures& captures;
     const std::vector<Parameter>& params;
     bool query;

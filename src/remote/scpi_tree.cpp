@@ -92,8 +92,8 @@ bool matchHeader(const Pattern& pattern, const std::vector<HeaderNode>& header, 
   return matchFrom(pattern, 0, header, 0, captures);
 }
 
-const std::vector<CommandSpec>& commandTable() {
-  static const std::vector<CommandSpec> table{
+const std::vector<CommandNode>& commandTable() {
+  static const std::vector<CommandNode> table{
       {Command::SystemError, "SYSTem:ERRor[:NEXT]", false, true},
       {Command::SystemVersion, "SYSTem:VERSion", false, true},
       {Command::SystemLink, "SYSTem:LINK", false, true},
@@ -135,7 +135,7 @@ const std::vector<CommandSpec>& commandTable() {
 const std::vector<CompiledCommand>& compiledCommands() {
   static const std::vector<CompiledCommand> compiled = [] {
     std::vector<CompiledCommand> v;
-    for (const CommandSpec& s : commandTable()) v.push_back({&s, compilePattern(s.pattern)});
+    for (const CommandNode& s : commandTable()) v.push_back({&s, compilePattern(s.pattern)});
     return v;
   }();
   return compiled;

@@ -77,7 +77,7 @@ enum class Command {
   Format,
 };
 
-struct CommandSpec {
+struct CommandNode {
   Command command;
   const char* pattern;
   bool settable;
@@ -85,11 +85,11 @@ struct CommandSpec {
 };
 
 // The table, in the order headers are tried.
-const std::vector<CommandSpec>& commandTable();
+const std::vector<CommandNode>& commandTable();
 
 // The table's patterns compiled once.
 struct CompiledCommand {
-  const CommandSpec* spec;
+  const CommandNode* node;
   Pattern pattern;
 };
 const std::vector<CompiledCommand>& compiledCommands();

@@ -34,14 +34,14 @@ long double suffixFactor(std::string_view s, Quantity unit) {
   return 0;
 }
 
-int readNumber(const Parameter& p, const NumericSpec& spec, long double& out) {
+int readNumber(const Parameter& p, const NumericLimits& limits, long double& out) {
   if (p.kind == ParamKind::Mnemonic) {
     if (p.text == "MIN" || p.text == "MINIMUM")
-      out = spec.min;
+      out = limits.min;
     else if (p.text == "MAX" || p.text == "MAXIMUM")
-      out = spec.max;
+      out = limits.max;
     else if (p.text == "DEF" || p.text == "DEFAULT")
-      out = spec.def;
+      out = limits.def;
     else
       return IllegalParameterValue;
     return 0;
@@ -49,7 +49,7 @@ int readNumber(const Parameter& p, const NumericSpec& spec, long double& out) {
   if (p.kind != ParamKind::Number) return ParameterError;
   long double v = p.number;
   if (!p.suffix.empty()) {
-    const long double f = suffixFactor(p.suffix, spec.unit);
+    const long double f = suffixFactor(p.suffix, limits.unit);
     if (f == 0) return InvalidSuffix;
     // Dividing by an exact power of ten keeps "100 NS" at 0.1 exactly as typed would.
     v = f < 1 ? v / (1 / f) : v * f;
@@ -57,9 +57,9 @@ int readNumber(const Parameter& p, const NumericSpec& spec, long double& out) {
   if (!std::isfinite(v)) return DataOutOfRange;  // the noise below would let infinity pass
   // The field's own comparison: 80-bit parsing against limits from double literals must not
   // refuse a limit itself (0.1 against 0.1L).
-  const long double scale = std::fabs(spec.max - spec.min);
+  const long double scale = std::fabs(limits.max - limits.min);
   const long double noise = (std::fabs(v) + scale) * 1e-15L;
-  if (!(v >= spec.min - noise && v <= spec.max + noise)) return DataOutOfRange;
+  if (!(v >= limits.min - noise && v <= limits.max + noise)) return DataOutOfRange;
   out = v;
   return 0;
 }

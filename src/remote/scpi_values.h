@@ -21,16 +21,16 @@ enum class Quantity {
   Volt,        // V
 };
 
-struct NumericSpec {
+struct NumericLimits {
   long double min = 0;
   long double max = 0;
   long double def = 0;
   Quantity unit = Quantity::None;
 };
 
-// The value in the node's unit; MIN, MAX and DEF give the NumericSpec's values. A value outside
+// The value in the node's unit; MIN, MAX and DEF give the limits' values. A value outside
 // min..max gives -222 (nothing is clamped). Checks only the kind of the one parameter.
-int readNumber(const Parameter& p, const NumericSpec& spec, long double& out);
+int readNumber(const Parameter& p, const NumericLimits& limits, long double& out);
 // A number's suffix to the node's unit: the factor, 0 when the suffix does not fit.
 long double suffixFactor(std::string_view suffix, Quantity unit);
 

@@ -16,7 +16,7 @@ namespace {
 class FakeInstrument : public Instrument {
  public:
   int execute(const Call& call, std::string& reply) override {
-    std::string s = call.spec.pattern;
+    std::string s = call.node.pattern;
     s += '(';
     for (int v : call.captures.values) s += std::to_string(v) + ' ';
     s += ')';
