@@ -233,7 +233,7 @@ TEST_F(DamagedFilesEndToEnd, FilesAtStartSendOnlyCodesWithinTheControlsLimits) {
 
     // Ended as a session's end ends it; whether the exit code tells of the frozen file is not
     // this test's concern.
-    ::kill(pid_t(app().processId()), SIGTERM);
+    ASSERT_TRUE(signalChild(app(), SIGTERM));
     ASSERT_TRUE(app().waitForFinished(20000)) << "the program did not end";
     simCommand("quit");
     ASSERT_TRUE(sim().waitForFinished(5000));

@@ -32,10 +32,10 @@ TEST(ExitUnderSignals, ASecondSignalFinishesAnExitHeldByABoxAndTheCodeTellsOfThe
 
     s.startProgram();
     ASSERT_TRUE(s.waitUntilUp(15000));
-    ::kill(pid_t(s.app().processId()), SIGTERM);
+    ASSERT_TRUE(signalChild(s.app(), SIGTERM));
     // The exit now waits on a box (the drive question on a RAM disk, else the write error).
     EXPECT_FALSE(s.app().waitForFinished(1500)) << "the exit did not wait for its box";
-    ::kill(pid_t(s.app().processId()), second);
+    ASSERT_TRUE(signalChild(s.app(), second));
     ASSERT_TRUE(s.app().waitForFinished(15000)) << "a second signal did not finish the exit";
     EXPECT_EQ(s.app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(s.app().exitCode(), 1) << "a file was not written";

@@ -48,7 +48,7 @@ TEST(SingleCopy, SecondCopyReportsAndEndsFirstStaysThenKillReleasesTheName) {
   EXPECT_EQ(first.state(), QProcess::Running) << "the first copy was disturbed";
 
   // A crash of the first copy must not leave the name taken.
-  ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+  ASSERT_TRUE(signalChild(first, SIGKILL));
   ASSERT_TRUE(first.waitForFinished(5000));
   QFile::remove(s.linkLog());
   s.startProgram();

@@ -7,6 +7,7 @@
 // runs when the session ends is killed.
 
 #include "support/program_paths.h"
+#include "support/signal_child.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -115,7 +116,7 @@ class ProgramSession {
   // Ends the copy started last as a session's end or a script does; it must stop its exchange,
   // save and go.
   void endProgram(int timeoutMs = 20000) {
-    ::kill(pid_t(app().processId()), SIGTERM);
+    ASSERT_TRUE(signalChild(app(), SIGTERM));
     ASSERT_TRUE(app().waitForFinished(timeoutMs)) << "the program did not end";
     EXPECT_EQ(app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app().exitCode(), 0);
