@@ -111,8 +111,26 @@ bool createPrivateFolder(const QString& folder) {
   return QFileInfo(clean).isDir();
 }
 
+namespace {
+QString& stateFolderOverride() {
+  static QString folder;
+  return folder;
+}
+}  // namespace
+
+void keepStateIn(const QString& folder) { stateFolderOverride() = QDir::cleanPath(folder); }
+
 const StateLocation& stateLocation() {
-  static const StateLocation location = decideStateLocation(runningProgramFacts());
+  static const StateLocation location = [] {
+    StateLocationFacts facts = runningProgramFacts();
+    if (const QString& folder = stateFolderOverride(); !folder.isEmpty()) {
+      facts.executable = folder + u'/' + QFileInfo(facts.executable).fileName();
+      facts.installBinFolder.clear();
+      facts.drive = DriveType::Fixed;
+      facts.folderWritable = true;
+    }
+    return decideStateLocation(facts);
+  }();
   return location;
 }
 

@@ -61,6 +61,12 @@ bool createPrivateFolder(const QString& folder);
 // The running program's, decided once on first use so that every window and the exit agree.
 const StateLocation& stateLocation();
 
+// Makes the running program keep its state files in folder, as a portable copy in that folder
+// would, whatever its executable's place. For programs that embed the windows (the test
+// programs): they sit beside a copy of qz418 a user runs from the same build folder and must
+// never read or write that copy's state. Takes effect only before the first stateLocation().
+void keepStateIn(const QString& folder);
+
 // The state file of the program, where it is saved. For an installed copy the config folder
 // is created (0700) when missing, as the file is about to be written into it.
 QString stateFileName();
