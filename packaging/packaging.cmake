@@ -11,9 +11,14 @@ set(QZ418_MAINTAINER "QZ418 control program developers <qz418@example.org>" CACH
 install(TARGETS qz418 qz418-sim qz418-codes RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/qz418.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/qz418.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-# udev reads rules from <prefix>/lib/udev/rules.d for the prefixes /usr and /usr/local, not
-# from the multiarch library folder.
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d)
+# udev reads rules from <prefix>/lib/udev/rules.d for the prefixes /usr and /usr/local only (not
+# from the multiarch library folder, nor from a home folder): elsewhere the rule must go to
+# /etc/udev/rules.d, which takes root, so the install says so instead of leaving a dead copy.
+if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?/?$")
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d)
+else()
+  install(CODE "message(STATUS \"udev reads no rules under ${CMAKE_INSTALL_PREFIX}: for a real synthesizer run once: sudo cp ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules /etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm trigger\")")
+endif()
 
 set(QZ418_SCREENSHOTS "")
 if(QZ418_SCREENSHOT_URL)
