@@ -132,13 +132,12 @@ void removeStaleTemporaries(const QByteArray& folder, const QByteArray& target) 
   ::closedir(d);
 }
 
-
 // pwrite from offset 0 until all of data is written.
 bool writeAllAt(int fd, QByteArrayView data) {
   qsizetype done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd, data.data() + done, size_t(std::min<qsizetype>(data.size() - done, 1 << 20)),
-                               off_t(done));
+    const ssize_t n = ::pwrite(fd, data.data() + done,
+                               size_t(std::min<qsizetype>(data.size() - done, 1 << 20)), off_t(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -232,8 +231,8 @@ bool writeUnfinishedSaveCopy(const QByteArray& copy, const struct stat& file, QB
   const int fd = ::open(copy.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   const bool fileGroup = ::fchown(fd, uid_t(-1), file.st_gid) == 0;
-  const bool ok = ::fchmod(fd, file.st_mode & (fileGroup ? 0666 : 0606)) == 0 && writeAllAt(fd, text) &&
-                  syncFd(fd) == 0;
+  const bool ok =
+      ::fchmod(fd, file.st_mode & (fileGroup ? 0666 : 0606)) == 0 && writeAllAt(fd, text) && syncFd(fd) == 0;
   const int err = errno;
   ::close(fd);
   if (!ok) {
@@ -282,7 +281,8 @@ bool writeInPlace(const Target& t, const struct stat& st, QByteArrayView data, Q
   }
   ::close(fd);
   if (::unlink(copy.constData()) != 0)
-    return fail(QStringLiteral("saved, but the copy of the old text cannot be removed: ") + copyFailure(errno));
+    return fail(QStringLiteral("saved, but the copy of the old text cannot be removed: ") +
+                copyFailure(errno));
   syncFolder(t.folder);
   return true;
 }

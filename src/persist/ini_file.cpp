@@ -177,8 +177,8 @@ bool IniFile::load(const QString& path, QString* error) {
                qUtf8Printable(problem.isEmpty() ? QString() : "; the copy stays: " + problem));
       break;
     case UnfinishedSave::Outcome::ReadFromCopy:
-      qWarning("ini file: %s: the last save did not finish; read from %s, which stays: %s", qUtf8Printable(path),
-               qUtf8Printable(copy), qUtf8Printable(problem));
+      qWarning("ini file: %s: the last save did not finish; read from %s, which stays: %s",
+               qUtf8Printable(path), qUtf8Printable(copy), qUtf8Printable(problem));
       raw_ = unfinished.text;
       parse();
       return true;

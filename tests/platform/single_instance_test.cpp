@@ -37,22 +37,30 @@ class RuntimeFolder {
   bool hadOld_ = false;
 };
 
+// The places of the running user without the lock of the state files, which would be the test
+// program's folder.
+SingleInstanceGuard::Places userPlaces() {
+  SingleInstanceGuard::Places p = SingleInstanceGuard::defaultPlaces();
+  p.state.clear();
+  return p;
+}
+
 }  // namespace
 
 TEST(SingleInstanceGuard, SecondHolderIsRefusedUntilTheFirstReleases) {
   RuntimeFolder rt;
-  SingleInstanceGuard first("QZ418");
+  SingleInstanceGuard first("QZ418", userPlaces());
   ASSERT_EQ(first.state(), SingleInstanceGuard::State::Acquired);
   EXPECT_EQ(first.lockPath(), (rt.path() + "/QZ418.lock").toStdString());
 
-  SingleInstanceGuard second("QZ418");
+  SingleInstanceGuard second("QZ418", userPlaces());
   EXPECT_EQ(second.state(), SingleInstanceGuard::State::AlreadyRunning);
 
-  SingleInstanceGuard other("OTHER");
+  SingleInstanceGuard other("OTHER", userPlaces());
   EXPECT_EQ(other.state(), SingleInstanceGuard::State::Acquired) << "names are independent";
 
   first.release();
-  SingleInstanceGuard third("QZ418");
+  SingleInstanceGuard third("QZ418", userPlaces());
   EXPECT_EQ(third.state(), SingleInstanceGuard::State::Acquired);
 }
 
@@ -141,9 +149,68 @@ TEST(SingleInstanceGuard, PlantedLinkIsNotFollowed) {
   RuntimeFolder rt;
   const QString target = rt.path() + "/planted-target";
   ASSERT_TRUE(QFile::link(target, rt.path() + "/QZ418.lock"));
-  SingleInstanceGuard g("QZ418");
+  SingleInstanceGuard g("QZ418", userPlaces());
   EXPECT_EQ(g.state(), SingleInstanceGuard::State::Unavailable);
   EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+// Copies whose private folders differ (a desktop and an SSH session) but that would write the
+// same state files exclude each other through a lock in the state folder. A folder the user may
+// not write gets nothing: a lock named after its path in the private folder stands in.
+TEST(SingleInstanceGuard, CopiesOfOneStateFolderExcludeEachOtherWhateverTheirPrivateFolders) {
+  using State = SingleInstanceGuard::State;
+  struct Row {
+    const char* name;
+    int stateMode;  // -1: missing (an installed copy before its first save)
+    bool lockInStateFolder;
+  };
+  const Row rows[] = {
+      {"writable state folder", 0755, true},
+      {"missing config folder", -1, true},
+      {"state folder the user may not write", 0555, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QTemporaryDir base;
+    const std::string b = QFile::encodeName(base.path()).toStdString();
+    for (const char* run : {"/run1", "/run2"}) ASSERT_EQ(::mkdir((b + run).c_str(), 0700), 0);
+    const std::string state = b + "/config/qz418";
+    if (row.stateMode >= 0) {
+      ASSERT_TRUE(QDir().mkpath(QFile::decodeName(state.c_str())));
+      ASSERT_EQ(::chmod(state.c_str(), mode_t(row.stateMode)), 0);
+    }
+    auto places = [&](const char* run) {
+      SingleInstanceGuard::Places p;
+      p.runtime = b + run;
+      p.state = state;
+      return p;
+    };
+    SingleInstanceGuard first("QZ418", places("/run1"));
+    ASSERT_EQ(first.state(), State::Acquired);
+    struct stat st {};
+    ASSERT_EQ(::stat(state.c_str(), &st), 0);
+    if (row.stateMode < 0) {
+      EXPECT_EQ(st.st_mode & 0777, 0700u) << "made like the config folder";
+    }
+    if (!row.lockInStateFolder) {
+      EXPECT_EQ(first.stateLockPath().rfind(b + "/run1/QZ418-state-", 0), 0u) << first.stateLockPath();
+      EXPECT_TRUE(QDir(QFile::decodeName(state.c_str()))
+                      .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+      EXPECT_EQ(SingleInstanceGuard("QZ418", places("/run1")).state(), State::AlreadyRunning);
+      continue;
+    }
+    EXPECT_EQ(first.stateLockPath(), state + "/.QZ418.lock");
+    {
+      SingleInstanceGuard second("QZ418", places("/run2"));
+      EXPECT_EQ(second.state(), State::AlreadyRunning);
+      SingleInstanceGuard::Places userOnly = places("/run2");
+      userOnly.state.clear();
+      EXPECT_EQ(SingleInstanceGuard("QZ418", userOnly).state(), State::Acquired)
+          << "a refused copy holds no lock of its own";
+    }
+    first.release();
+    EXPECT_EQ(SingleInstanceGuard("QZ418", places("/run2")).state(), State::Acquired);
+  }
 }
 
 TEST(ExecutablePath, ReplaceExtension) {
