@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "base/cp1251.h"
@@ -450,22 +451,20 @@ TEST_F(AtomicWriteTest, FilesOfOthersAreWrittenInPlaceAndAnInterruptedSaveIsPutB
   constexpr gid_t kShared = 4100, kForeign = 4200;
   struct Row {
     const char* name;
-    uid_t folderOwner;
-    mode_t folderMode;
-    uid_t fileOwner;
+    uid_t folderOwner, fileOwner;
     gid_t fileGroup;
-    mode_t fileMode;
+    mode_t folderMode, fileMode;
     bool crash;    // the saver dies once the new text is written, before it is synced
     bool inPlace;  // the file keeps its inode
     bool saved;
   };
   const Row rows[] = {
-      {"own file", kUser, 0755, kUser, kUser, 0644, false, false, true},
-      {"own file of a group the user is not in", kUser, 0755, kUser, kForeign, 0664, false, true, true},
-      {"another user's group-writable file", kUser, 0755, kOther, kShared, 0664, false, true, true},
-      {"sticky folder of another user", kOther, 01777, kOther, kShared, 0660, false, true, true},
-      {"crash in the middle of an in-place save", kUser, 0755, kOther, kShared, 0664, true, true, false},
-      {"a folder without room for the copy", 0, 0755, kUser, kUser, 0666, false, true, false},
+      {"own file", kUser, kUser, kUser, 0755, 0644, false, false, true},
+      {"own file of a group the user is not in", kUser, kUser, kForeign, 0755, 0664, false, true, true},
+      {"another user's group-writable file", kUser, kOther, kShared, 0755, 0664, false, true, true},
+      {"sticky folder of another user", kOther, kOther, kShared, 01777, 0660, false, true, true},
+      {"crash in the middle of an in-place save", kUser, kOther, kShared, 0755, 0664, true, true, false},
+      {"a folder without room for the copy", 0, kUser, kUser, 0755, 0666, false, true, false},
   };
   static QStringList logged;
   const QtMessageHandler oldHandler =
@@ -479,10 +478,10 @@ TEST_F(AtomicWriteTest, FilesOfOthersAreWrittenInPlaceAndAnInterruptedSaveIsPutB
     const QByteArray f = QFile::encodeName(folder), p = QFile::encodeName(file);
     ASSERT_EQ(::mkdir(f.constData(), 0700), 0);
     ASSERT_TRUE(writeBytes(file, oldText));
-    ASSERT_EQ(::chown(p.constData(), row.fileOwner, row.fileGroup), 0);
-    ASSERT_EQ(::chmod(p.constData(), row.fileMode), 0);
-    ASSERT_EQ(::chown(f.constData(), row.folderOwner, row.folderOwner), 0);
-    ASSERT_EQ(::chmod(f.constData(), row.folderMode), 0);
+    for (const auto& [name, owner, group, mode] :
+         {std::tuple{p, row.fileOwner, row.fileGroup, row.fileMode},
+          std::tuple{f, row.folderOwner, row.folderOwner, row.folderMode}})
+      ASSERT_TRUE(::chown(name.constData(), owner, group) == 0 && ::chmod(name.constData(), mode) == 0);
     struct stat before {};
     ASSERT_EQ(::stat(p.constData(), &before), 0);
 
@@ -517,9 +516,8 @@ TEST_F(AtomicWriteTest, FilesOfOthersAreWrittenInPlaceAndAnInterruptedSaveIsPutB
     struct stat after {};
     ASSERT_EQ(::stat(p.constData(), &after), 0);
     EXPECT_EQ(after.st_ino == before.st_ino, row.inPlace);
-    EXPECT_EQ(after.st_uid, row.fileOwner);
-    EXPECT_EQ(after.st_gid, row.fileGroup);
-    EXPECT_EQ(after.st_mode & 07777, row.fileMode);
+    EXPECT_EQ(std::tuple(after.st_uid, after.st_gid, after.st_mode & 07777),
+              std::tuple(row.fileOwner, row.fileGroup, row.fileMode));
   }
   qInstallMessageHandler(oldHandler);
 }

@@ -155,61 +155,34 @@ TEST(SingleInstanceGuard, PlantedLinkIsNotFollowed) {
 }
 
 // Copies whose private folders differ (a desktop and an SSH session) but that would write the
-// same state files exclude each other through a lock in the state folder. A folder the user may
-// not write gets nothing: a lock named after its path in the private folder stands in.
+// same state files exclude each other through a lock in the state folder, made (0700) when it
+// is missing. A folder the user may not write gets nothing: a lock named after its path in the
+// private folder stands in.
 TEST(SingleInstanceGuard, CopiesOfOneStateFolderExcludeEachOtherWhateverTheirPrivateFolders) {
-  using State = SingleInstanceGuard::State;
-  struct Row {
-    const char* name;
+  const struct {
     int stateMode;  // -1: missing (an installed copy before its first save)
-    bool lockInStateFolder;
-  };
-  const Row rows[] = {
-      {"writable state folder", 0755, true},
-      {"missing config folder", -1, true},
-      {"state folder the user may not write", 0555, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    const char* lock;
+  } rows[] = {{0755, "/config/.QZ418.lock"}, {-1, "/config/.QZ418.lock"}, {0555, "/run1/QZ418-state-"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stateMode);
     QTemporaryDir base;
-    const std::string b = QFile::encodeName(base.path()).toStdString();
+    const std::string b = QFile::encodeName(base.path()).toStdString(), state = b + "/config";
     for (const char* run : {"/run1", "/run2"}) ASSERT_EQ(::mkdir((b + run).c_str(), 0700), 0);
-    const std::string state = b + "/config/qz418";
     if (row.stateMode >= 0) {
-      ASSERT_TRUE(QDir().mkpath(QFile::decodeName(state.c_str())));
+      ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
       ASSERT_EQ(::chmod(state.c_str(), mode_t(row.stateMode)), 0);
     }
-    auto places = [&](const char* run) {
-      SingleInstanceGuard::Places p;
-      p.runtime = b + run;
-      p.state = state;
-      return p;
-    };
+    auto places = [&](const char* run) { return SingleInstanceGuard::Places{b + run, {}, {}, state}; };
     SingleInstanceGuard first("QZ418", places("/run1"));
-    ASSERT_EQ(first.state(), State::Acquired);
+    ASSERT_EQ(first.state(), SingleInstanceGuard::State::Acquired);
+    EXPECT_EQ(first.stateLockPath().rfind(b + row.lock, 0), 0u) << first.stateLockPath();
     struct stat st {};
     ASSERT_EQ(::stat(state.c_str(), &st), 0);
-    if (row.stateMode < 0) {
-      EXPECT_EQ(st.st_mode & 0777, 0700u) << "made like the config folder";
-    }
-    if (!row.lockInStateFolder) {
-      EXPECT_EQ(first.stateLockPath().rfind(b + "/run1/QZ418-state-", 0), 0u) << first.stateLockPath();
-      EXPECT_TRUE(QDir(QFile::decodeName(state.c_str()))
-                      .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-      EXPECT_EQ(SingleInstanceGuard("QZ418", places("/run1")).state(), State::AlreadyRunning);
-      continue;
-    }
-    EXPECT_EQ(first.stateLockPath(), state + "/.QZ418.lock");
-    {
-      SingleInstanceGuard second("QZ418", places("/run2"));
-      EXPECT_EQ(second.state(), State::AlreadyRunning);
-      SingleInstanceGuard::Places userOnly = places("/run2");
-      userOnly.state.clear();
-      EXPECT_EQ(SingleInstanceGuard("QZ418", userOnly).state(), State::Acquired)
-          << "a refused copy holds no lock of its own";
-    }
-    first.release();
-    EXPECT_EQ(SingleInstanceGuard("QZ418", places("/run2")).state(), State::Acquired);
+    EXPECT_EQ(st.st_mode & 0777, row.stateMode >= 0 ? mode_t(row.stateMode) : 0700u);
+    const bool shared = row.stateMode != 0555;
+    EXPECT_EQ(QDir(QFile::decodeName(state.c_str())).entryList(QDir::Hidden | QDir::Files).size() == 1, shared);
+    const SingleInstanceGuard second("QZ418", places("/run2"));
+    EXPECT_EQ(second.state() == SingleInstanceGuard::State::AlreadyRunning, shared);
   }
 }
 
