@@ -43,9 +43,10 @@ class IniFile {
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
-  // Reads the file at path. A missing file gives an empty profile and true; a file that exists
-  // but cannot be read (a folder, a pipe, socket or device, no permission, an I/O error) gives
-  // an empty profile and false.
+  // Reads the file at path, first putting back the text an unfinished in-place save kept beside
+  // it (recoverUnfinishedSave; logged). A missing file gives an empty profile and true; a file
+  // that exists but cannot be read (a folder, a pipe, socket or device, no permission, an I/O
+  // error) gives an empty profile and false.
   bool load(const QString& path, QString* error = nullptr);
   // Writes the whole text atomically (writeFileAtomically). False with a reason on failure.
   bool save(const QString& path, QString* error = nullptr) const;

@@ -6,8 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+
+#include "platform/executable_path.h"
+#include "platform/write_permission.h"
 
 namespace {
 
@@ -31,6 +37,44 @@ std::string homeFolder() {
   return {};
 }
 
+enum class LockResult { Taken, Refused, Failed };
+
+// An exclusive flock on fd, which is closed unless the lock is taken.
+LockResult lockOrClose(int& fd) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::Taken;
+    if (errno == EINTR) continue;
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    fd = -1;
+    return held ? LockResult::Refused : LockResult::Failed;
+  }
+}
+
+// Opens the lock file of the state files, making it when missing. Another user's lock (in a
+// portable folder several users share) is opened for reading, which is all flock needs. An
+// existing file is never opened with O_CREAT: a sticky folder refuses that for another user's.
+int openSharedLock(const std::string& path) {
+  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = ::open(path.c_str(), O_RDWR | kFlags);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | kFlags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+int openedRegularFile(int fd) {
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 SingleInstanceGuard::Places SingleInstanceGuard::defaultPlaces() {
@@ -41,6 +85,7 @@ SingleInstanceGuard::Places SingleInstanceGuard::defaultPlaces() {
     p.cache = std::string(cache) + "/qz418";
   else if (const std::string home = homeFolder(); !home.empty())
     p.cache = home + "/.cache/qz418";
+  p.state = QFile::encodeName(stateLocation().saveFolder).toStdString();
   return p;
 }
 
@@ -59,37 +104,56 @@ std::string SingleInstanceGuard::lockFolder(const Places& places) {
 
 SingleInstanceGuard::SingleInstanceGuard(const std::string& name, const Places& places) {
   const std::string folder = lockFolder(places);
-  if (folder.empty()) return;  // Unavailable: start without a guard, create nothing anywhere
-  path_ = folder + "/" + name + ".lock";
-  // O_NOFOLLOW: a link in the lock's place is never followed, whoever put it there.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd_ < 0) return;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
-    // A fifo or a device in a private folder: nothing to lock safely.
-    ::close(fd_);
-    fd_ = -1;
-    return;
-  }
-  for (;;) {
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      state_ = State::Acquired;
+  if (!folder.empty()) {
+    path_ = folder + "/" + name + ".lock";
+    // O_NOFOLLOW: a link in the lock's place is never followed, whoever put it there. A fifo or
+    // a device in a private folder is nothing to lock safely either.
+    fd_ = openedRegularFile(
+        ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    struct stat st {};
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_uid != ::getuid())) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ >= 0 && lockOrClose(fd_) == LockResult::Refused) {
+      state_ = State::AlreadyRunning;
       return;
     }
-    if (errno == EINTR) continue;
-    state_ = errno == EWOULDBLOCK ? State::AlreadyRunning : State::Unavailable;
-    ::close(fd_);
-    fd_ = -1;
-    return;
   }
+  if (!places.state.empty()) {
+    // Missing only for an installed copy's config folder before its first save.
+    createPrivateFolder(QFile::decodeName(places.state.c_str()));
+    if (modeAllowsWrite(QFile::decodeName(places.state.c_str()))) {
+      statePath_ = places.state + "/." + name + ".lock";
+      stateFd_ = openedRegularFile(openSharedLock(statePath_));
+    }
+    if (stateFd_ < 0 && !folder.empty()) {
+      char real[PATH_MAX];
+      const QByteArray key =
+          ::realpath(places.state.c_str(), real) ? QByteArray(real) : QByteArray::fromStdString(places.state);
+      const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
+      statePath_ = folder + "/" + name + "-state-" + hash.toStdString() + ".lock";
+      stateFd_ = openedRegularFile(openSharedLock(statePath_));
+    }
+    const LockResult taken = stateFd_ >= 0 ? lockOrClose(stateFd_) : LockResult::Failed;
+    if (taken == LockResult::Refused) {
+      release();
+      state_ = State::AlreadyRunning;
+      return;
+    }
+    if (taken == LockResult::Failed) statePath_.clear();
+  }
+  state_ = fd_ >= 0 || stateFd_ >= 0 ? State::Acquired : State::Unavailable;
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() { release(); }
 
 void SingleInstanceGuard::release() {
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-    fd_ = -1;
+  for (int* fd : {&fd_, &stateFd_}) {
+    if (*fd >= 0) {
+      ::flock(*fd, LOCK_UN);
+      ::close(*fd);
+      *fd = -1;
+    }
   }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// One running copy per user: a named lock that the kernel drops with the process,
-// so a crash or kill -9 never leaves the name taken.
+// One running copy per user, and one per set of state files: named locks that the kernel drops
+// with the process, so a crash or kill -9 never leaves a name taken.
 
 #include <string>
 
@@ -16,11 +16,19 @@ class SingleInstanceGuard {
     std::string runtime;  // $XDG_RUNTIME_DIR; empty when unset (never created)
     std::string shared;   // /tmp/qz418-<uid>
     std::string cache;    // $XDG_CACHE_HOME/qz418, else ~/.cache/qz418
+    // The folder the state files are written to (stateLocation()), made (0700) when missing;
+    // empty for no lock of the state files.
+    std::string state;
   };
   static Places defaultPlaces();
 
-  // Takes the lock "<name>.lock" in the first usable place. Unavailable when there is none or
-  // the lock cannot be opened there; the program then starts without a guard.
+  // Takes the lock "<name>.lock" in the first usable place, then the lock of the state files:
+  // ".<name>.lock" in the state folder itself, so that copies of any user and any environment
+  // that would write the same files exclude each other; where the mode bits do not let the user
+  // write that folder (a CD-ROM, someone else's folder), the copy writes nothing there and a lock
+  // "<name>-state-<hash of the folder's path>.lock" in the private place stands in for it.
+  // AlreadyRunning when either lock is held by another copy (nothing is held then), Acquired
+  // when at least one is taken, else Unavailable: the program then starts without a guard.
   explicit SingleInstanceGuard(const std::string& name, const Places& places = defaultPlaces());
   ~SingleInstanceGuard();
   SingleInstanceGuard(const SingleInstanceGuard&) = delete;
@@ -29,6 +37,8 @@ class SingleInstanceGuard {
   State state() const { return state_; }
   // Empty when no usable folder was found.
   const std::string& lockPath() const { return path_; }
+  // The state files' lock; empty when there is none.
+  const std::string& stateLockPath() const { return statePath_; }
   void release();
 
   // The first usable folder of places, made (0700) where it is missing; empty when none is.
@@ -37,5 +47,7 @@ class SingleInstanceGuard {
  private:
   State state_ = State::Unavailable;
   int fd_ = -1;
+  int stateFd_ = -1;
   std::string path_;
+  std::string statePath_;
 };

@@ -3,6 +3,7 @@
 
 #include "persist/ini_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "base/cp1251.h"
@@ -437,6 +439,87 @@ TEST_F(AtomicWriteTest, FailuresLeaveTheOldFileWhole) {
     EXPECT_EQ(readBytes(p), old);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   }
+}
+
+// A user's save of a file the new file could not be given back (another user's, or of a group
+// the user cannot give files to) writes into the file, keeping its owner, group and mode, with
+// the old text beside it until the new one is on the disk; a crash there leaves the copy, which
+// the next load puts back. The saves run in a child that drops root.
+TEST_F(AtomicWriteTest, FilesOfOthersAreWrittenInPlaceAndAnInterruptedSaveIsPutBack) {
+  if (geteuid() != 0) GTEST_SKIP() << "making files of other users needs root";
+  constexpr uid_t kUser = 4001, kOther = 4002;
+  constexpr gid_t kShared = 4100, kForeign = 4200;
+  struct Row {
+    const char* name;
+    uid_t folderOwner, fileOwner;
+    gid_t fileGroup;
+    mode_t folderMode, fileMode;
+    bool crash;    // the saver dies once the new text is written, before it is synced
+    bool inPlace;  // the file keeps its inode
+    bool saved;
+  };
+  const Row rows[] = {
+      {"own file", kUser, kUser, kUser, 0755, 0644, false, false, true},
+      {"own file of a group the user is not in", kUser, kUser, kForeign, 0755, 0664, false, true, true},
+      {"another user's group-writable file", kUser, kOther, kShared, 0755, 0664, false, true, true},
+      {"sticky folder of another user", kOther, kOther, kShared, 01777, 0660, false, true, true},
+      {"crash in the middle of an in-place save", kUser, kOther, kShared, 0755, 0664, true, true, false},
+      {"a folder without room for the copy", 0, kUser, kUser, 0755, 0666, false, true, false},
+  };
+  static QStringList logged;
+  const QtMessageHandler oldHandler =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
+  ASSERT_TRUE(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
+  const QByteArray oldText = "[S]\r\nA=old\r\n", newText = "[S]\r\nA=new\r\n";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    logged.clear();
+    const QString folder = path(row.name), file = folder + "/state.ini";
+    const QByteArray f = QFile::encodeName(folder), p = QFile::encodeName(file);
+    ASSERT_EQ(::mkdir(f.constData(), 0700), 0);
+    ASSERT_TRUE(writeBytes(file, oldText));
+    for (const auto& [name, owner, group, mode] :
+         {std::tuple{p, row.fileOwner, row.fileGroup, row.fileMode},
+          std::tuple{f, row.folderOwner, row.folderOwner, row.folderMode}})
+      ASSERT_TRUE(::chown(name.constData(), owner, group) == 0 && ::chmod(name.constData(), mode) == 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(p.constData(), &before), 0);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const gid_t groups[] = {kUser, kShared};
+      if (::setgroups(2, groups) != 0 || ::setgid(kUser) != 0 || ::setuid(kUser) != 0) ::_exit(2);
+      if (row.crash)
+        setAtomicWriteSync([ino = before.st_ino](int fd) {
+          struct stat st {};
+          if (::fstat(fd, &st) == 0 && st.st_ino == ino) ::_exit(3);
+          return ::fsync(fd);
+        });
+      ::_exit(writeFileAtomically(file, newText) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), row.crash ? 3 : row.saved ? 0 : 1);
+    const QString copy = QString::fromLatin1(unfinishedSaveCopyName("state.ini"));
+    if (row.crash) {
+      EXPECT_EQ(readBytes(folder + u'/' + copy), oldText) << "the old text is kept beside the file";
+      IniFile ini;
+      ASSERT_TRUE(ini.load(file));
+      EXPECT_EQ(ini.value(u"S", u"A"), "old");
+      EXPECT_EQ(logged.size(), 1);
+      EXPECT_TRUE(logged.value(0).contains(copy)) << logged.join(u'\n').toStdString();
+    }
+    EXPECT_EQ(readBytes(file), row.saved ? newText : oldText);
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"state.ini"});
+    struct stat after {};
+    ASSERT_EQ(::stat(p.constData(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, row.inPlace);
+    EXPECT_EQ(std::tuple(after.st_uid, after.st_gid, after.st_mode & 07777),
+              std::tuple(row.fileOwner, row.fileGroup, row.fileMode));
+  }
+  qInstallMessageHandler(oldHandler);
 }
 
 TEST_F(AtomicWriteTest, LoadTellsAMissingFileFromAnUnreadableOne) {

@@ -37,22 +37,30 @@ class RuntimeFolder {
   bool hadOld_ = false;
 };
 
+// The places of the running user without the lock of the state files, which would be the test
+// program's folder.
+SingleInstanceGuard::Places userPlaces() {
+  SingleInstanceGuard::Places p = SingleInstanceGuard::defaultPlaces();
+  p.state.clear();
+  return p;
+}
+
 }  // namespace
 
 TEST(SingleInstanceGuard, SecondHolderIsRefusedUntilTheFirstReleases) {
   RuntimeFolder rt;
-  SingleInstanceGuard first("QZ418");
+  SingleInstanceGuard first("QZ418", userPlaces());
   ASSERT_EQ(first.state(), SingleInstanceGuard::State::Acquired);
   EXPECT_EQ(first.lockPath(), (rt.path() + "/QZ418.lock").toStdString());
 
-  SingleInstanceGuard second("QZ418");
+  SingleInstanceGuard second("QZ418", userPlaces());
   EXPECT_EQ(second.state(), SingleInstanceGuard::State::AlreadyRunning);
 
-  SingleInstanceGuard other("OTHER");
+  SingleInstanceGuard other("OTHER", userPlaces());
   EXPECT_EQ(other.state(), SingleInstanceGuard::State::Acquired) << "names are independent";
 
   first.release();
-  SingleInstanceGuard third("QZ418");
+  SingleInstanceGuard third("QZ418", userPlaces());
   EXPECT_EQ(third.state(), SingleInstanceGuard::State::Acquired);
 }
 
@@ -141,9 +149,41 @@ TEST(SingleInstanceGuard, PlantedLinkIsNotFollowed) {
   RuntimeFolder rt;
   const QString target = rt.path() + "/planted-target";
   ASSERT_TRUE(QFile::link(target, rt.path() + "/QZ418.lock"));
-  SingleInstanceGuard g("QZ418");
+  SingleInstanceGuard g("QZ418", userPlaces());
   EXPECT_EQ(g.state(), SingleInstanceGuard::State::Unavailable);
   EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+// Copies whose private folders differ (a desktop and an SSH session) but that would write the
+// same state files exclude each other through a lock in the state folder, made (0700) when it
+// is missing. A folder the user may not write gets nothing: a lock named after its path in the
+// private folder stands in.
+TEST(SingleInstanceGuard, CopiesOfOneStateFolderExcludeEachOtherWhateverTheirPrivateFolders) {
+  const struct {
+    int stateMode;  // -1: missing (an installed copy before its first save)
+    const char* lock;
+  } rows[] = {{0755, "/config/.QZ418.lock"}, {-1, "/config/.QZ418.lock"}, {0555, "/run1/QZ418-state-"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stateMode);
+    QTemporaryDir base;
+    const std::string b = QFile::encodeName(base.path()).toStdString(), state = b + "/config";
+    for (const char* run : {"/run1", "/run2"}) ASSERT_EQ(::mkdir((b + run).c_str(), 0700), 0);
+    if (row.stateMode >= 0) {
+      ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
+      ASSERT_EQ(::chmod(state.c_str(), mode_t(row.stateMode)), 0);
+    }
+    auto places = [&](const char* run) { return SingleInstanceGuard::Places{b + run, {}, {}, state}; };
+    SingleInstanceGuard first("QZ418", places("/run1"));
+    ASSERT_EQ(first.state(), SingleInstanceGuard::State::Acquired);
+    EXPECT_EQ(first.stateLockPath().rfind(b + row.lock, 0), 0u) << first.stateLockPath();
+    struct stat st {};
+    ASSERT_EQ(::stat(state.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, row.stateMode >= 0 ? mode_t(row.stateMode) : 0700u);
+    const bool shared = row.stateMode != 0555;
+    EXPECT_EQ(QDir(QFile::decodeName(state.c_str())).entryList(QDir::Hidden | QDir::Files).size() == 1, shared);
+    const SingleInstanceGuard second("QZ418", places("/run2"));
+    EXPECT_EQ(second.state() == SingleInstanceGuard::State::AlreadyRunning, shared);
+  }
 }
 
 TEST(ExecutablePath, ReplaceExtension) {
