@@ -13,7 +13,7 @@ class RpcbindRegistration : public QObject {
   Q_OBJECT
  public:
   // How long the destructor waits for the withdrawal before the program goes on exiting.
-  static constexpr int kWithdrawWaitMs = 1000;
+  static constexpr int kWithdrawWaitMs = 500;
 
   // Starts registering program/version for TCP on port at once. A stale entry (its port no
   // longer answers the program's null call: a copy that crashed) is replaced; a live one is
