@@ -303,6 +303,13 @@ bool needsLock(std::uint32_t procedure) {
   }
 }
 
+// How long a call may wait, in ms, for a client's timeout: a little less, so that the answer
+// is on its way before the client's own RPC timeout (often the same number) gives up on it.
+qint64 waitLimit(std::uint32_t timeoutMs) {
+  const qint64 t = qint64(timeoutMs);
+  return t - std::min<qint64>(t / 10, 100);
+}
+
 }  // namespace
 
 bool Vxi11Server::attempt(Connection* c) {
@@ -325,7 +332,7 @@ bool Vxi11Server::attempt(Connection* c) {
     if (device.compare(QLatin1String("inst0"), Qt::CaseInsensitive) != 0) return fail(DeviceNotAccessible);
     if (int(links_.size()) >= kMaxLinks) return fail(OutOfResources);
     if (a.lockDevice && lockHolder_ != 0) {
-      if (c->since.elapsed() < qint64(a.lockTimeout)) return false;
+      if (c->since.elapsed() < waitLimit(a.lockTimeout)) return false;
       return fail(DeviceLocked);
     }
     const std::int32_t lid = nextLid_;
@@ -424,11 +431,11 @@ bool Vxi11Server::attempt(Connection* c) {
   if (!l || l->owner != c) return fail(InvalidLink);
   if (c->aborted) return fail(Aborted);
   if (needsLock(proc) && lockHolder_ != 0 && lockHolder_ != lid) {
-    if (!(flags & WaitLock) || c->since.elapsed() >= qint64(lockTimeout)) return fail(DeviceLocked);
+    if (!(flags & WaitLock) || c->since.elapsed() >= waitLimit(lockTimeout)) return fail(DeviceLocked);
     return false;
   }
   if (c->ioStart < 0) c->ioStart = c->since.elapsed();
-  const bool ioTimedOut = c->since.elapsed() - c->ioStart >= qint64(ioTimeout);
+  const bool ioTimedOut = c->since.elapsed() - c->ioStart >= waitLimit(ioTimeout);
 
   switch (proc) {
     case DeviceWrite: {

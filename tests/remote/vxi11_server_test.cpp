@@ -142,15 +142,15 @@ TEST_F(Vxi11ServerTest, LocksRemoteLocalAndErrorCodes) {
     std::uint32_t proc;
     std::string args;
     std::int32_t error;
-    int minMs, maxMs;  // how long the answer may take
+    int minMs, maxMs;  // how long the answer may take (a waiting call answers a little early)
   };
   const Step steps[] = {
       {&a, DeviceLock, lockArgs(la, 0, 0), NoError, 0, 500},
       {&a, DeviceLock, lockArgs(la, 0, 0), NoError, 0, 500},  // the holder locks again
       {&b, DeviceWrite, writeArgs(lb, "SOUR1:MODE PULS"), DeviceLocked, 0, 500},
       {&b, DeviceLock, lockArgs(lb, 0, 3000), DeviceLocked, 0, 500},  // no waitlock: at once
-      {&b, DeviceLock, lockArgs(lb, WaitLock, 300), DeviceLocked, 280, 2000},
-      {&b, DeviceReadStb, generic(lb, WaitLock, 200), DeviceLocked, 180, 2000},
+      {&b, DeviceLock, lockArgs(lb, WaitLock, 300), DeviceLocked, 250, 450},
+      {&b, DeviceReadStb, generic(lb, WaitLock, 200), DeviceLocked, 160, 350},
       {&b, DeviceRemote, generic(lb), DeviceLocked, 0, 500},
       {&b, DeviceUnlock, linkArg(lb), NoLockHeld, 0, 500},
       {&b, DeviceEnableSrq, xdr({std::uint32_t(lb), 1}, "h", true), NoError, 0, 500},  // not locked out
@@ -160,7 +160,7 @@ TEST_F(Vxi11ServerTest, LocksRemoteLocalAndErrorCodes) {
       {&a, DeviceReadStb, generic(999), InvalidLink, 0, 500},
       {&a, DeviceReadStb, generic(lb), InvalidLink, 0, 500},  // another connection's link
       {&a, CreateLink, xdr({1, 0, 0}, "inst1", true), DeviceNotAccessible, 0, 500},
-      {&b, CreateLink, xdr({1, 1, 100}, "inst0", true), DeviceLocked, 80, 2000},
+      {&b, CreateLink, xdr({1, 1, 100}, "inst0", true), DeviceLocked, 80, 250},
       {&a, DestroyIntrChan, "", ChannelNotEstablished, 0, 500},
   };
   for (const Step& s : steps) {
