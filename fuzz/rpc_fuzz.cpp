@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (!in.empty() && !reader.broken()) {
     const std::size_t wanted = reader.wanted();
     if (wanted == 0 && !reader.complete()) std::abort();  // neither done nor asking for bytes
-    const std::size_t used = reader.feed(in.substr(0, std::min({in.size(), chunk, std::max<std::size_t>(wanted, 1)})));
+    const std::size_t used =
+        reader.feed(in.substr(0, std::min({in.size(), chunk, std::max<std::size_t>(wanted, 1)})));
     in.remove_prefix(used);
     if (reader.complete()) {
       const std::string record = reader.take();

@@ -56,7 +56,8 @@ std::size_t RecordReader::feed(std::string_view bytes) {
   std::size_t used = 0;
   while (used < bytes.size() && !complete_ && !broken_) {
     if (!inFragment_) {
-      while (headerHave_ < 4 && used < bytes.size()) header_[headerHave_++] = static_cast<unsigned char>(bytes[used++]);
+      while (headerHave_ < 4 && used < bytes.size())
+        header_[headerHave_++] = static_cast<unsigned char>(bytes[used++]);
       if (headerHave_ < 4) break;
       headerHave_ = 0;
       const std::uint32_t h = std::uint32_t(header_[0]) << 24 | std::uint32_t(header_[1]) << 16 |
@@ -162,8 +163,8 @@ std::string rpcMismatchReply(std::uint32_t xid) {
   return w.data();
 }
 
-std::string callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
-                        std::string_view args) {
+std::string callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
+                        std::uint32_t procedure, std::string_view args) {
   XdrWriter w;
   w.u32(xid);
   w.u32(kCall);

@@ -103,11 +103,11 @@ std::string acceptedReply(std::uint32_t xid, AcceptStat stat, std::string_view r
 std::string progMismatchReply(std::uint32_t xid, std::uint32_t low, std::uint32_t high);
 std::string rpcMismatchReply(std::uint32_t xid);
 // A call with AUTH_NONE (the interrupt channel's calls, and clients in tests).
-std::string callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
-                        std::string_view args);
+std::string callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
+                        std::uint32_t procedure, std::string_view args);
 
 struct Reply {
-  bool ok = false;        // a well-formed accepted reply
+  bool ok = false;  // a well-formed accepted reply
   std::uint32_t xid = 0;
   std::uint32_t stat = 0;  // AcceptStat
   std::string_view results;

@@ -45,7 +45,8 @@ int connectLoopback(std::uint16_t port) {
   pollfd p{fd, POLLOUT, 0};
   int error = 0;
   socklen_t len = sizeof error;
-  if (::poll(&p, 1, kConnectWaitMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error) {
+  if (::poll(&p, 1, kConnectWaitMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 ||
+      error) {
     ::close(fd);
     return -1;
   }
@@ -63,7 +64,8 @@ bool programAnswers(std::uint16_t port, std::uint32_t program, std::uint32_t ver
     char buf[512];
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
     while (!reader.complete() && !reader.broken()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       pollfd p{fd, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) != 1) break;
       const ssize_t n = ::recv(fd, buf, std::min(sizeof buf, reader.wanted()), 0);
@@ -93,7 +95,8 @@ QString registerProgram(std::uint32_t program, std::uint32_t version, quint16 po
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const std::uint16_t registered = pmap_getport(&a, program, version, IPPROTO_TCP);
   if (registered != 0 && programAnswers(registered, program, version))
-    return QStringLiteral("программа уже зарегистрирована в rpcbind на порту %1 (другая копия?)").arg(registered);
+    return QStringLiteral("программа уже зарегистрирована в rpcbind на порту %1 (другая копия?)")
+        .arg(registered);
   pmap_unset(program, version);
   if (pmap_set(program, version, IPPROTO_TCP, port)) return {};
   return QStringLiteral("rpcbind не принял регистрацию");
@@ -135,5 +138,6 @@ RpcbindRegistration::~RpcbindRegistration() {
     shared->withdrawn = true;
     shared->changed.notify_all();
   }).detach();
-  shared_->changed.wait_for(lock, std::chrono::milliseconds(kWithdrawWaitMs), [this] { return shared_->withdrawn; });
+  shared_->changed.wait_for(lock, std::chrono::milliseconds(kWithdrawWaitMs),
+                            [this] { return shared_->withdrawn; });
 }

@@ -49,8 +49,8 @@ struct Vxi11Server::Connection {
   bool pending = false;
   std::string record;
   rpc::Call call;
-  QElapsedTimer since;     // from its arrival
-  qint64 ioStart = -1;     // ms after arrival when it had the lock (-1: not yet)
+  QElapsedTimer since;  // from its arrival
+  qint64 ioStart = -1;  // ms after arrival when it had the lock (-1: not yet)
   bool aborted = false;
   // Interrupt channel: this server calls the client there.
   QTcpSocket* interrupt = nullptr;
@@ -107,8 +107,9 @@ void Vxi11Server::close() {
 
 void Vxi11Server::accept(QTcpServer* server, bool abortChannel) {
   while (QTcpSocket* socket = server->nextPendingConnection()) {
-    const auto open = std::count_if(connections_.begin(), connections_.end(),
-                                    [abortChannel](const auto& c) { return c->abortChannel == abortChannel; });
+    const auto open = std::count_if(connections_.begin(), connections_.end(), [abortChannel](const auto& c) {
+      return c->abortChannel == abortChannel;
+    });
     if (open >= kMaxConnections) {
       socket->abort();
       socket->deleteLater();
@@ -144,7 +145,8 @@ void Vxi11Server::drop(Connection* c) {
   QMetaObject::invokeMethod(
       this,
       [this, c] {
-        auto it = std::find_if(connections_.begin(), connections_.end(), [c](const auto& p) { return p.get() == c; });
+        auto it = std::find_if(connections_.begin(), connections_.end(),
+                               [c](const auto& p) { return p.get() == c; });
         if (it == connections_.end()) return;
         c->socket->deleteLater();
         if (c->interrupt) {
@@ -162,7 +164,8 @@ void Vxi11Server::resume(Connection* c) {
   QMetaObject::invokeMethod(
       this,
       [this, c] {
-        auto it = std::find_if(connections_.begin(), connections_.end(), [c](const auto& p) { return p.get() == c; });
+        auto it = std::find_if(connections_.begin(), connections_.end(),
+                               [c](const auto& p) { return p.get() == c; });
         if (it != connections_.end()) processInput(c);
       },
       Qt::QueuedConnection);
@@ -652,6 +655,6 @@ void Vxi11Server::checkServiceRequest(Link* l) {
   if (!rose || !l->srqEnabled || !c || !c->interrupt) return;
   rpc::XdrWriter args;
   args.opaque(l->srqHandle);
-  send(c->interrupt,
-       rpc::callMessage(++c->interruptXid, c->interruptProgram, c->interruptVersion, DeviceIntrSrq, args.data()));
+  send(c->interrupt, rpc::callMessage(++c->interruptXid, c->interruptProgram, c->interruptVersion,
+                                      DeviceIntrSrq, args.data()));
 }

@@ -91,7 +91,8 @@ class Vxi11Server : public QObject {
   void updatePolling();
   std::uint8_t statusByte(const Link* l) const;
   void checkServiceRequest(Link* l);
-  std::string readAnswer(Link* l, std::uint32_t requestSize, bool termCharSet, char termChar, std::int32_t& reason);
+  std::string readAnswer(Link* l, std::uint32_t requestSize, bool termCharSet, char termChar,
+                         std::int32_t& reason);
 
   scpi::Instrument& instrument_;
   QTcpServer* core_;

@@ -2,6 +2,8 @@
 // wait, remote/local, the abort and interrupt channels, the raw socket's view of a lock, and
 // records nobody should send.
 
+#include "remote/vxi11_server.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -14,7 +16,6 @@
 #include "remote/onc_rpc.h"
 #include "remote/scpi_server.h"
 #include "remote/vxi11_protocol.h"
-#include "remote/vxi11_server.h"
 
 using namespace vxi11;
 
@@ -80,7 +81,8 @@ struct Client {
   std::string last, rest;
 };
 
-std::string xdr(std::initializer_list<std::uint32_t> words, std::string_view opaque = {}, bool withOpaque = false) {
+std::string xdr(std::initializer_list<std::uint32_t> words, std::string_view opaque = {},
+                bool withOpaque = false) {
   rpc::XdrWriter w;
   for (std::uint32_t v : words) w.u32(v);
   if (withOpaque) w.opaque(opaque);
@@ -92,7 +94,9 @@ std::string generic(std::int32_t lid, std::int32_t flags = 0, std::uint32_t lock
 std::string writeArgs(std::int32_t lid, std::string_view data, std::int32_t flags = End) {
   return xdr({std::uint32_t(lid), 1000, 0, std::uint32_t(flags)}, data, true);
 }
-std::string readArgs(std::int32_t lid, std::uint32_t ioMs) { return xdr({std::uint32_t(lid), 1024, ioMs, 0, 0, 0}); }
+std::string readArgs(std::int32_t lid, std::uint32_t ioMs) {
+  return xdr({std::uint32_t(lid), 1024, ioMs, 0, 0, 0});
+}
 std::string lockArgs(std::int32_t lid, std::int32_t flags, std::uint32_t ms) {
   return xdr({std::uint32_t(lid), std::uint32_t(flags), ms});
 }
@@ -219,7 +223,8 @@ TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
   Client a(server.corePort());
   const std::int32_t la = link(a);
   // The address the client names is not used: only its own peer address is.
-  EXPECT_EQ(a.call(CreateIntrChan, xdr({0x0a010203, interrupts.serverPort(), kInterruptProgram, 1, 0})), NoError);
+  EXPECT_EQ(a.call(CreateIntrChan, xdr({0x0a010203, interrupts.serverPort(), kInterruptProgram, 1, 0})),
+            NoError);
   EXPECT_EQ(a.call(CreateIntrChan, xdr({0x7f000001, interrupts.serverPort(), kInterruptProgram, 1, 0})),
             ChannelAlreadyEstablished);
   ASSERT_TRUE(QTest::qWaitFor([&] { return interrupts.hasPendingConnections(); }, 5000));
@@ -270,8 +275,9 @@ TEST_F(Vxi11ServerTest, MalformedRecordsAreAnsweredOrCloseOnlyTheirConnection) {
        rpc::GarbageArgs},
       {"string past the end", rpc::frame(header(2, kCoreProgram, 1, CreateLink) + xdr({1, 0, 0, 1000})),
        rpc::GarbageArgs},
-      {"null call in two fragments", xdr({12}) + header(2, kCoreProgram, 1, 0).substr(0, 12) +
-                                         rpc::frame(header(2, kCoreProgram, 1, 0).substr(12)),
+      {"null call in two fragments",
+       xdr({12}) + header(2, kCoreProgram, 1, 0).substr(0, 12) +
+           rpc::frame(header(2, kCoreProgram, 1, 0).substr(12)),
        rpc::Success},
       {"record over the limit", xdr({0x80000000u | std::uint32_t(Vxi11Server::kMaxRecord + 1)}), -2},
       {"no call header", rpc::frame("\1\2\3"), -2},
@@ -282,7 +288,8 @@ TEST_F(Vxi11ServerTest, MalformedRecordsAreAnsweredOrCloseOnlyTheirConnection) {
     const auto r = client.record(2000);
     if (c.stat == -2) {
       EXPECT_FALSE(r) << c.what;
-      EXPECT_TRUE(QTest::qWaitFor([&] { return client.socket.state() == QAbstractSocket::UnconnectedState; }, 2000))
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return client.socket.state() == QAbstractSocket::UnconnectedState; }, 2000))
           << c.what;
       continue;
     }
