@@ -115,6 +115,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What no library link reveals: the window-system plugins Qt loads at run time and Qt's own
 # translations (the standard buttons of the message boxes in Russian).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
+# VXI-11 clients find the program through a portmapper; not every desktop should get one.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "rpcbind")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -4,12 +4,42 @@
 #include <cstdio>
 
 #include "remote/scpi_server.h"
+#include "remote/vxi11_protocol.h"
+#include "remote/vxi11_registration.h"
+#include "remote/vxi11_server.h"
 #include "shell/command_line.h"
+#include "usb/link_form.h"
 
 RemoteControl::RemoteControl(PanelInstrument::Windows windows)
-    : instrument_(windows), server_(std::make_unique<ScpiServer>(instrument_)) {}
+    : instrument_(windows),
+      vxi11_(std::make_unique<Vxi11Server>(instrument_)),
+      scpiInstrument_(std::make_unique<GuardedInstrument>(instrument_, [v = vxi11_.get()] { return v->locked(); })),
+      server_(std::make_unique<ScpiServer>(*scpiInstrument_)) {}
 
 RemoteControl::~RemoteControl() = default;
+
+void RemoteControl::startVxi11(const QHostAddress& address, TLinkForm* events) {
+  auto say = [events](const QString& text) {
+    std::fprintf(stderr, "qz418: %s\n", text.toLocal8Bit().constData());
+    if (events) events->AddLogLine(text);
+  };
+  if (!vxi11_->listen(address)) {
+    say(QStringLiteral("VXI-11 выключен: ") + vxi11_->errorString());
+    return;
+  }
+  const quint16 port = vxi11_->corePort();
+  rpcbind_ = std::make_unique<RpcbindRegistration>(vxi11::kCoreProgram, vxi11::kVersion, port);
+  Vxi11Server* server = vxi11_.get();
+  QObject::connect(rpcbind_.get(), &RpcbindRegistration::finished, server,
+                   [server, say, port](bool registered, const QString& reason) {
+                     if (registered) {
+                       say(QStringLiteral("VXI-11: inst0 на порту %1").arg(port));
+                     } else {
+                       server->close();  // nobody could find it; the SCPI socket goes on
+                       say(QStringLiteral("VXI-11 выключен: ") + reason);
+                     }
+                   });
+}
 
 std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows) {
   if (!commandLine.scpi) return nullptr;
@@ -21,7 +51,7 @@ std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine
   }
   if (!address.isLoopback())
     std::fprintf(stderr,
-                 "qz418: warning: the SCPI server listens on %s: anyone who can reach this address "
+                 "qz418: warning: the SCPI and VXI-11 servers listen on %s: anyone who can reach this address "
                  "can drive the synthesizer's outputs\n",
                  commandLine.scpiListen.toLocal8Bit().constData());
   std::unique_ptr<RemoteControl> remote(new RemoteControl(windows));
@@ -31,5 +61,6 @@ std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine
                  remote->server_->errorString().toLocal8Bit().constData());
     return nullptr;
   }
+  remote->startVxi11(address, windows.link);
   return remote;
 }

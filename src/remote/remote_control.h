@@ -1,6 +1,7 @@
 #pragma once
-// Remote control as the program starts it: the instrument on the four windows and the SCPI
-// server, alive from after the windows are made until before they go.
+// Remote control as the program starts it: the instrument on the four windows, the SCPI
+// server and the VXI-11 server beside it, alive from after the windows are made until before
+// they go.
 
 #include <QString>
 #include <memory>
@@ -8,21 +9,33 @@
 #include "remote/panel_instrument.h"
 
 struct CommandLine;
+class QHostAddress;
 class ScpiServer;
+class Vxi11Server;
+class GuardedInstrument;
+class RpcbindRegistration;
 
 class RemoteControl {
  public:
   ~RemoteControl();
   ScpiServer& server() { return *server_; }
+  Vxi11Server& vxi11() { return *vxi11_; }
 
  private:
   friend std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine&, PanelInstrument::Windows);
   explicit RemoteControl(PanelInstrument::Windows windows);
+  void startVxi11(const QHostAddress& address, TLinkForm* events);
   PanelInstrument instrument_;
+  std::unique_ptr<Vxi11Server> vxi11_;
+  // The raw-socket clients' view: their settings are refused while a VXI-11 link holds the lock.
+  std::unique_ptr<GuardedInstrument> scpiInstrument_;
   std::unique_ptr<ScpiServer> server_;
+  std::unique_ptr<RpcbindRegistration> rpcbind_;
 };
 
 // Listens as the command line asks (nothing without --scpi). Warns on stderr when the address
 // is not a loopback one; when it cannot listen, says why on stderr and returns null: the
-// operator keeps the panel.
+// operator keeps the panel. VXI-11 is served on the same address when rpcbind takes its
+// registration; when it does not, one line in the events window says why and the SCPI
+// server goes on alone.
 std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows);

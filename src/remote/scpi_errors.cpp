@@ -11,6 +11,7 @@ const char* errorText(int code) {
     case MissingParameter: return "Missing parameter";
     case UndefinedHeader: return "Undefined header";
     case InvalidSuffix: return "Invalid suffix";
+    case CommandProtected: return "Command protected";
     case ParameterError: return "Parameter error";
     case SettingsConflict: return "Settings conflict";
     case DataOutOfRange: return "Data out of range";

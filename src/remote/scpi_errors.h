@@ -16,6 +16,7 @@ enum ErrorCode : int {
   MissingParameter = -109,       // fewer parameters than the command needs
   UndefinedHeader = -113,        // no such command
   InvalidSuffix = -131,          // a unit that does not fit the value
+  CommandProtected = -203,       // a setting while another client holds the device's lock
   ParameterError = -220,         // a parameter of the wrong kind (a text where a number goes)
   SettingsConflict = -221,       // the setting cannot be made in the panel's present state
   DataOutOfRange = -222,         // a value outside the field's limits; nothing is changed

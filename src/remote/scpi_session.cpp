@@ -50,6 +50,18 @@ std::uint8_t Session::statusByte() const {
   return stb;
 }
 
+void Session::clearIo() {
+  input_.clear();
+  consumed_ = 0;
+  discarding_ = false;
+  line_ = ParsedLine{};
+  lineActive_ = false;
+  reply_.clear();
+  hasReply_ = false;
+  waiting_ = false;
+  opcPending_ = false;
+}
+
 bool Session::takeLine() {
   for (;;) {
     const std::size_t pending = input_.size() - consumed_;
@@ -159,7 +171,7 @@ void Session::runCommon(const Unit& unit) {
   } else if (h == "IDN") {
     if (queryOnly()) addReply(instrument_.identity());
   } else if (h == "RST") {
-    if (commandOnly() && noParams()) {
+    if (commandOnly() && noParams() && !(error = instrument_.settingRefused())) {
       instrument_.reset();
       asciiTrace_ = false;
       opcPending_ = false;
@@ -278,7 +290,8 @@ void Session::runTree(const Unit& unit) {
       }
     } else {
       std::string reply;
-      error = instrument_.execute({node, captures, unit.params, unit.query, asciiTrace_}, reply);
+      if (!unit.query) error = instrument_.settingRefused();
+      if (!error) error = instrument_.execute({node, captures, unit.params, unit.query, asciiTrace_}, reply);
       if (!error && unit.query) addReply(reply);
     }
   }

@@ -41,6 +41,9 @@ class Instrument {
   // without error (packets are numbered 1, 2, ... in build order).
   virtual std::uint64_t packetsBuilt() = 0;
   virtual std::uint64_t lastTransferredPacket() = 0;
+  // 0, or the error every setting of this connection gets now (-203 while another client
+  // holds the device's lock); queries still answer.
+  virtual int settingRefused() { return 0; }
 };
 
 class Session {
@@ -66,6 +69,11 @@ class Session {
   State run(std::string& out, const std::function<bool()>& enough = {});
   // Whether an *OPC (without '?') is still waiting to set the operation-complete bit.
   bool opcPending() const { return opcPending_; }
+
+  // A device clear: drops the input not yet run, the line being run with its answers, and a
+  // waiting *OPC?, *WAI or *OPC. Registers and the error queue stay.
+  void clearIo();
+  std::uint8_t sre() const { return sre_; }
 
   ErrorQueue& errors() { return errors_; }
   std::uint8_t esr() const { return esr_; }

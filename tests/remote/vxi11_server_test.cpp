@@ -1,0 +1,310 @@
+// The VXI-11 server at the RPC level, for what the VISA clients do not exercise: locks that
+// wait, remote/local, the abort and interrupt channels, the raw socket's view of a lock, and
+// records nobody should send.
+
+#include "remote/vxi11_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "remote/onc_rpc.h"
+#include "remote/scpi_server.h"
+#include "remote/vxi11_protocol.h"
+
+using namespace vxi11;
+
+namespace {
+
+class Device : public scpi::Instrument {
+ public:
+  int execute(const Call&, std::string& reply) override {
+    reply = "0";
+    return 0;
+  }
+  std::string identity() override { return "QZ418,test,0,1"; }
+  void reset() override {}
+  int selfTest() override { return 0; }
+  std::uint64_t packetsBuilt() override { return 1; }
+  std::uint64_t lastTransferredPacket() override { return 0; }  // *OPC? never completes
+};
+
+struct Client {
+  QTcpSocket socket;
+  rpc::RecordReader reader{1 << 20};
+  std::uint32_t xid = 0;
+  std::uint32_t program = kCoreProgram;
+
+  explicit Client(quint16 port, std::uint32_t prog = kCoreProgram) : program(prog) {
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_TRUE(socket.waitForConnected(5000));
+  }
+  void send(std::uint32_t proc, const std::string& args) {
+    const std::string r = rpc::frame(rpc::callMessage(++xid, program, kVersion, proc, args));
+    socket.write(r.data(), qint64(r.size()));
+  }
+  // The next record, or nothing within timeoutMs.
+  std::optional<std::string> record(int timeoutMs = 5000) {
+    (void)QTest::qWaitFor(
+        [&] {
+          while (!reader.complete() && socket.bytesAvailable() > 0) {
+            const QByteArray b = socket.read(qint64(reader.wanted()));
+            reader.feed(std::string_view(b.data(), std::size_t(b.size())));
+          }
+          return reader.complete();
+        },
+        timeoutMs);
+    if (!reader.complete()) return std::nullopt;
+    return reader.take();
+  }
+  // The Device_ErrorCode of the reply to the last call (-1: no reply, -2: not a success).
+  std::int32_t error(int timeoutMs = 5000) {
+    const auto r = record(timeoutMs);
+    if (!r) return -1;
+    last = *r;
+    const rpc::Reply reply = rpc::parseReply(last);
+    if (!reply.ok || reply.xid != xid || reply.stat != rpc::Success) return -2;
+    rpc::XdrReader x(reply.results);
+    const std::int32_t e = x.i32();
+    rest = std::string(x.rest());
+    return e;
+  }
+  std::int32_t call(std::uint32_t proc, const std::string& args) {
+    send(proc, args);
+    return error();
+  }
+  std::string last, rest;
+};
+
+std::string xdr(std::initializer_list<std::uint32_t> words, std::string_view opaque = {},
+                bool withOpaque = false) {
+  rpc::XdrWriter w;
+  for (std::uint32_t v : words) w.u32(v);
+  if (withOpaque) w.opaque(opaque);
+  return w.data();
+}
+std::string generic(std::int32_t lid, std::int32_t flags = 0, std::uint32_t lockMs = 0) {
+  return xdr({std::uint32_t(lid), std::uint32_t(flags), lockMs, 1000});
+}
+std::string writeArgs(std::int32_t lid, std::string_view data, std::int32_t flags = End) {
+  return xdr({std::uint32_t(lid), 1000, 0, std::uint32_t(flags)}, data, true);
+}
+std::string readArgs(std::int32_t lid, std::uint32_t ioMs) {
+  return xdr({std::uint32_t(lid), 1024, ioMs, 0, 0, 0});
+}
+std::string lockArgs(std::int32_t lid, std::int32_t flags, std::uint32_t ms) {
+  return xdr({std::uint32_t(lid), std::uint32_t(flags), ms});
+}
+std::string linkArg(std::int32_t lid) { return xdr({std::uint32_t(lid)}); }
+
+class Vxi11ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost)) << server.errorString().toStdString();
+    ASSERT_TRUE(raw.listen(QHostAddress::LocalHost, 0));
+  }
+  std::int32_t link(Client& c) {
+    EXPECT_EQ(c.call(CreateLink, xdr({7, 0, 0}, "inst0", true)), NoError);
+    rpc::XdrReader r(c.rest);
+    const std::int32_t lid = r.i32();
+    EXPECT_EQ(r.u32(), server.abortPort());
+    EXPECT_EQ(r.u32(), Vxi11Server::kMaxRecvSize);
+    return lid;
+  }
+  std::string rawAsk(QTcpSocket& s, const QByteArray& line) {
+    s.write(line + "\n");
+    QByteArray got;
+    (void)QTest::qWaitFor(
+        [&] {
+          got += s.readAll();
+          return got.endsWith('\n');
+        },
+        5000);
+    return got.toStdString();
+  }
+
+  Device device;
+  Vxi11Server server{device};
+  GuardedInstrument rawView{device, [this] { return server.locked(); }};
+  ScpiServer raw{rawView};
+};
+
+TEST_F(Vxi11ServerTest, LocksRemoteLocalAndErrorCodes) {
+  Client a(server.corePort()), b(server.corePort());
+  const std::int32_t la = link(a), lb = link(b);
+  QTcpSocket rawClient;
+  rawClient.connectToHost(QHostAddress::LocalHost, raw.port());
+  ASSERT_TRUE(rawClient.waitForConnected(5000));
+
+  struct Step {
+    Client* client;
+    std::uint32_t proc;
+    std::string args;
+    std::int32_t error;
+    int minMs, maxMs;  // how long the answer may take (a waiting call answers a little early)
+  };
+  const Step steps[] = {
+      {&a, DeviceLock, lockArgs(la, 0, 0), NoError, 0, 500},
+      {&a, DeviceLock, lockArgs(la, 0, 0), NoError, 0, 500},  // the holder locks again
+      {&b, DeviceWrite, writeArgs(lb, "SOUR1:MODE PULS"), DeviceLocked, 0, 500},
+      {&b, DeviceLock, lockArgs(lb, 0, 3000), DeviceLocked, 0, 500},  // no waitlock: at once
+      {&b, DeviceLock, lockArgs(lb, WaitLock, 300), DeviceLocked, 250, 450},
+      {&b, DeviceReadStb, generic(lb, WaitLock, 200), DeviceLocked, 160, 350},
+      {&b, DeviceRemote, generic(lb), DeviceLocked, 0, 500},
+      {&b, DeviceUnlock, linkArg(lb), NoLockHeld, 0, 500},
+      {&b, DeviceEnableSrq, xdr({std::uint32_t(lb), 1}, "h", true), NoError, 0, 500},  // not locked out
+      {&a, DeviceRemote, generic(la), NoError, 0, 500},
+      {&a, DeviceLocal, generic(la), NoError, 0, 500},
+      {&a, DeviceTrigger, generic(la), NotSupported, 0, 500},
+      {&a, DeviceReadStb, generic(999), InvalidLink, 0, 500},
+      {&a, DeviceReadStb, generic(lb), InvalidLink, 0, 500},  // another connection's link
+      {&a, CreateLink, xdr({1, 0, 0}, "inst1", true), DeviceNotAccessible, 0, 500},
+      {&b, CreateLink, xdr({1, 1, 100}, "inst0", true), DeviceLocked, 80, 250},
+      {&a, DestroyIntrChan, "", ChannelNotEstablished, 0, 500},
+  };
+  for (const Step& s : steps) {
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(s.client->call(s.proc, s.args), s.error) << "procedure " << s.proc;
+    EXPECT_GE(t.elapsed(), s.minMs) << "procedure " << s.proc;
+    EXPECT_LE(t.elapsed(), s.maxMs) << "procedure " << s.proc;
+  }
+
+  // The raw socket: settings refused while a link holds the lock, queries answered.
+  EXPECT_EQ(rawAsk(rawClient, "SOUR1:MODE PULS;:SOUR1:MODE?;:SYST:ERR?"), "0;-203,\"Command protected\"\n");
+  EXPECT_EQ(rawAsk(rawClient, "*RST;:SYST:ERR?"), "-203,\"Command protected\"\n");
+
+  // A waiting lock is granted when the holder lets go.
+  b.send(DeviceLock, lockArgs(lb, WaitLock, 5000));
+  EXPECT_EQ(b.error(100), -1);
+  EXPECT_EQ(a.call(DeviceUnlock, linkArg(la)), NoError);
+  EXPECT_EQ(b.error(), NoError);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SOUR1:MODE PULS")), DeviceLocked);
+  // A link's end frees its lock for the others, and its number is gone.
+  EXPECT_EQ(b.call(DestroyLink, linkArg(lb)), NoError);
+  EXPECT_EQ(b.call(DestroyLink, linkArg(lb)), InvalidLink);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SOUR1:MODE PULS")), NoError);
+  EXPECT_EQ(rawAsk(rawClient, "SOUR1:MODE PULS;:SYST:ERR?"), "0,\"No error\"\n");
+}
+
+TEST_F(Vxi11ServerTest, AbortEndsAWaitingReadAndClearDropsTheWaitingOpc) {
+  Client a(server.corePort());
+  const std::int32_t la = link(a);
+  Client abortChannel(server.abortPort(), kAbortProgram);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*OPC?")), NoError);
+  a.send(DeviceRead, readArgs(la, 20000));
+  EXPECT_EQ(a.error(200), -1);  // the device never completes
+  QElapsedTimer t;
+  t.start();
+  EXPECT_EQ(abortChannel.call(DeviceAbort, linkArg(la)), NoError);
+  EXPECT_EQ(a.error(), Aborted);
+  EXPECT_LT(t.elapsed(), 2000);
+  EXPECT_EQ(abortChannel.call(DeviceAbort, linkArg(la + 100)), InvalidLink);
+
+  // Without a clear the *OPC? still blocks the link; after it, a query answers.
+  EXPECT_EQ(a.call(DeviceClear, generic(la)), NoError);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+  EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+  rpc::XdrReader r(a.rest);
+  EXPECT_EQ(r.i32(), ReasonEnd);
+  EXPECT_EQ(r.opaque(100), "QZ418,test,0,1\n");
+  // Nothing more to read: the client's own timeout decides.
+  EXPECT_EQ(a.call(DeviceRead, readArgs(la, 100)), IoTimeout);
+}
+
+TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
+  QTcpServer interrupts;
+  ASSERT_TRUE(interrupts.listen(QHostAddress::LocalHost, 0));
+  Client a(server.corePort());
+  const std::int32_t la = link(a);
+  // The address the client names is not used: only its own peer address is.
+  EXPECT_EQ(a.call(CreateIntrChan, xdr({0x0a010203, interrupts.serverPort(), kInterruptProgram, 1, 0})),
+            NoError);
+  EXPECT_EQ(a.call(CreateIntrChan, xdr({0x7f000001, interrupts.serverPort(), kInterruptProgram, 1, 0})),
+            ChannelAlreadyEstablished);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return interrupts.hasPendingConnections(); }, 5000));
+  std::unique_ptr<QTcpSocket> in(interrupts.nextPendingConnection());
+  EXPECT_EQ(in->peerAddress(), QHostAddress(QHostAddress::LocalHost));
+
+  EXPECT_EQ(a.call(DeviceEnableSrq, xdr({std::uint32_t(la), 1}, "handle-1", true)), NoError);
+  // Message available enabled: the answer raises MSS, once.
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*SRE 16;*IDN?")), NoError);
+  rpc::RecordReader reader(4096);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        const QByteArray b = in->read(qint64(reader.wanted()));
+        reader.feed(std::string_view(b.data(), std::size_t(b.size())));
+        return reader.complete();
+      },
+      5000));
+  const std::string srq = reader.take();
+  const rpc::Call call = rpc::parseCall(srq);
+  EXPECT_EQ(call.program, kInterruptProgram);
+  EXPECT_EQ(call.procedure, DeviceIntrSrq);
+  rpc::XdrReader args(call.args);
+  EXPECT_EQ(args.opaque(40), "handle-1");
+  EXPECT_EQ(a.call(DeviceReadStb, generic(la)), NoError);
+  EXPECT_EQ(rpc::XdrReader(a.rest).u32(), 0x50u);  // MAV and RQS
+  EXPECT_EQ(a.call(DestroyIntrChan, ""), NoError);
+  EXPECT_EQ(a.call(DestroyIntrChan, ""), ChannelNotEstablished);
+}
+
+TEST_F(Vxi11ServerTest, MalformedRecordsAreAnsweredOrCloseOnlyTheirConnection) {
+  auto header = [](std::uint32_t rpcvers, std::uint32_t prog, std::uint32_t vers, std::uint32_t proc) {
+    rpc::XdrWriter w;
+    for (std::uint32_t v : {1u, 0u, rpcvers, prog, vers, proc, 0u, 0u, 0u, 0u}) w.u32(v);
+    return w.data();
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int stat;  // accept_stat of the reply; -1 a denial, -2 the connection closes
+  };
+  const Case cases[] = {
+      {"another program", rpc::frame(header(2, 100000, 2, 0)), rpc::ProgUnavail},
+      {"version 2", rpc::frame(header(2, kCoreProgram, 2, 0)), rpc::ProgMismatch},
+      {"RPC version 3", rpc::frame(header(3, kCoreProgram, 1, 0)), -1},
+      {"unknown procedure", rpc::frame(header(2, kCoreProgram, 1, 99)), rpc::ProcUnavail},
+      {"short arguments", rpc::frame(header(2, kCoreProgram, 1, CreateLink) + "\0\0\0\1"), rpc::GarbageArgs},
+      {"bad boolean", rpc::frame(header(2, kCoreProgram, 1, CreateLink) + xdr({1, 2, 0}, "inst0", true)),
+       rpc::GarbageArgs},
+      {"string past the end", rpc::frame(header(2, kCoreProgram, 1, CreateLink) + xdr({1, 0, 0, 1000})),
+       rpc::GarbageArgs},
+      {"null call in two fragments",
+       xdr({12}) + header(2, kCoreProgram, 1, 0).substr(0, 12) +
+           rpc::frame(header(2, kCoreProgram, 1, 0).substr(12)),
+       rpc::Success},
+      {"record over the limit", xdr({0x80000000u | std::uint32_t(Vxi11Server::kMaxRecord + 1)}), -2},
+      {"no call header", rpc::frame("\1\2\3"), -2},
+  };
+  for (const Case& c : cases) {
+    Client client(server.corePort());
+    client.socket.write(c.bytes.data(), qint64(c.bytes.size()));
+    const auto r = client.record(2000);
+    if (c.stat == -2) {
+      EXPECT_FALSE(r) << c.what;
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return client.socket.state() == QAbstractSocket::UnconnectedState; }, 2000))
+          << c.what;
+      continue;
+    }
+    ASSERT_TRUE(r) << c.what;
+    rpc::XdrReader x(*r);
+    EXPECT_EQ(x.u32(), 1u) << c.what;
+    EXPECT_EQ(x.u32(), rpc::kReply) << c.what;
+    EXPECT_EQ(x.u32(), c.stat == -1 ? 1u : 0u) << c.what;  // denied or accepted
+    if (c.stat >= 0) {
+      EXPECT_EQ(rpc::parseReply(*r).stat, std::uint32_t(c.stat)) << c.what;
+    }
+  }
+  // The server still serves.
+  Client after(server.corePort());
+  link(after);
+}
+
+}  // namespace
