@@ -124,14 +124,10 @@ void setTextColor(QWidget* w, const QColor& c) {
   w->setPalette(p);
 }
 
-// The value the packet uses: a text that cannot be read (it can only be set from code or a
-// file) counts as the field's minimum, the quietest and shortest setting, never as 0 (0 dB
-// would be full output level).
-long double packetValue(const TRealSpinEdit* f) {
-  if (!f) return 0;
-  if (parseFieldText(f->text(), appFormatSettings())) return f->value();
-  return f->minValue();
-}
+// The field's value, kept within its limits while a value is typed and read as the minimum
+// (the quietest and shortest setting, never 0 dB) from text that is no number; a remote
+// query reads the same. A mode page without the quantity sends 0.
+long double packetValue(const TRealSpinEdit* f) { return f ? f->value() : 0; }
 
 }  // namespace
 

@@ -60,6 +60,15 @@ TRealEdit::TRealEdit(QWidget* parent) : QLineEdit(parent) {
 long double TRealEdit::textValue() const { return realTextValue(text(), appFormatSettings()); }
 
 long double TRealEdit::value() const {
+  const std::optional<long double> read = parseFieldText(text(), appFormatSettings());
+  if (!read) return min_;
+  if (!hasLimits()) return typedValue();
+  if (isBelow(*read, min_)) return min_;
+  if (isAbove(*read, max_)) return max_;
+  return *read;
+}
+
+long double TRealEdit::typedValue() const {
   const long double v = textValue();
   if (!std::isinf(v)) return v;
   if (hasLimits()) return v > 0 ? max_ : min_;
@@ -83,13 +92,13 @@ void TRealEdit::setMaxValue(long double v) {
 void TRealEdit::setDecimals(int d) {
   d = std::clamp(d, kFreeDecimals, kMaxDecimals);
   if (maxLength_ > 0 && d > maxLength_ - 2) d = std::max(maxLength_ - 2, kFreeDecimals);
-  const long double v = value();
+  const long double v = typedValue();
   decimals_ = d;
   setValue(v);
 }
 
 void TRealEdit::setNumberFormat(NumberFormat f) {
-  const long double v = value();
+  const long double v = typedValue();
   format_ = f;
   setValue(v);
 }
@@ -235,7 +244,7 @@ void TRealEdit::focusOutEvent(QFocusEvent* e) {
   // invalid-entry reaction, which shows the limit (rounding it first could move it off).
   if (!std::isinf(textValue()) || !hasLimits()) {
     aboutToLeave();
-    setValue(value());
+    setValue(typedValue());
   }
   if (outsideLimits(textValue()))
     invalidEntry();

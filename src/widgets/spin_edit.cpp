@@ -175,7 +175,9 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent), button_(new SpinButto
   placeButton();
 }
 
-int TSpinEdit::value() const {
+int TSpinEdit::value() const { return clamp(typedValue()); }
+
+int TSpinEdit::typedValue() const {
   bool ok = false;
   const int v = text().toInt(&ok, 10);
   return ok ? v : min_;
@@ -200,7 +202,10 @@ void TSpinEdit::setMinValue(int v) {
   checkValueChange();  // text that is no integer reads as the minimum
 }
 
-void TSpinEdit::setMaxValue(int v) { max_ = v; }
+void TSpinEdit::setMaxValue(int v) {
+  max_ = v;
+  checkValueChange();  // the value is clamped into the limits
+}
 
 void TSpinEdit::setEditorEnabled(bool on) {
   editorEnabled_ = on;
@@ -213,7 +218,7 @@ void TSpinEdit::stepBy(int direction) {
     beep();
     return;
   }
-  setValue(clamp(qint64(value()) + qint64(direction) * increment_));
+  setValue(clamp(qint64(typedValue()) + qint64(direction) * increment_));
 }
 
 void TSpinEdit::checkValueChange() {
@@ -285,7 +290,7 @@ void TSpinEdit::focusInEvent(QFocusEvent* e) {
 void TSpinEdit::focusOutEvent(QFocusEvent* e) {
   QLineEdit::focusOutEvent(e);
   if (!isFieldFocusChange(e->reason())) return;
-  const int v = value();
+  const int v = typedValue();
   if (clamp(v) != v) setValue(v);
 }
 

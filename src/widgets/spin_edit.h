@@ -72,8 +72,9 @@ class TSpinEdit : public QLineEdit {
  public:
   explicit TSpinEdit(QWidget* parent = nullptr);
 
-  // The text read as a decimal integer, without clamping (a value being typed may lie
-  // outside the limits until the field is left); text that is no integer reads as minValue.
+  // The text read as a decimal integer and clamped like setValue: the value every reader
+  // sees, also while a value beyond the limits is being typed (the text stays as typed until
+  // the field is left). Text that is no integer reads as minValue.
   int value() const;
   // Clamped into minValue..maxValue (unless the two are equal), written as decimal text.
   void setValue(int v);
@@ -117,6 +118,8 @@ class TSpinEdit : public QLineEdit {
   bool isAllowedChar(QChar c) const;
 
  private:
+  // The text as typed, before clamping: what leaving the field and stepping work from.
+  int typedValue() const;
   void checkValueChange();
   void placeButton();
 
