@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "widgets/feedback.h"
+#include "widgets/spin_edit.h"
 
 namespace {
 
@@ -342,22 +343,20 @@ QMenu* TRealEdit::createContextMenu() {
   auto* menu = new QMenu(this);
   const bool selected = hasSelectedText();
   const bool canEdit = editable();
-  auto add = [&](const QString& label, QKeySequence::StandardKey key, const char* name, bool enabled,
+  auto add = [&](const char* qtText, QKeySequence::StandardKey key, const char* name, bool enabled,
                  auto slot) {
-    const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
-    QAction* a = menu->addAction(shortcut.isEmpty() ? label : label + u'\t' + shortcut);
+    QAction* a = menu->addAction(entryfield::fieldMenuText(qtText, key));
     a->setObjectName(QLatin1String(name));
     a->setEnabled(enabled);
     connect(a, &QAction::triggered, this, slot);
   };
-  add(tr("Cu&t"), QKeySequence::Cut, "edit-cut", selected && canEdit, [this] { cut(); });
-  add(tr("&Copy"), QKeySequence::Copy, "edit-copy", selected, [this] { copy(); });
-  add(tr("&Paste"), QKeySequence::Paste, "edit-paste",
-      canEdit && !QGuiApplication::clipboard()->text().isEmpty(), [this] { paste(); });
-  add(tr("Delete"), QKeySequence::UnknownKey, "edit-delete", selected && canEdit,
-      [this] { deleteSelected(); });
+  add("Cu&t", QKeySequence::Cut, "edit-cut", selected && canEdit, [this] { cut(); });
+  add("&Copy", QKeySequence::Copy, "edit-copy", selected, [this] { copy(); });
+  add("&Paste", QKeySequence::Paste, "edit-paste", canEdit && !QGuiApplication::clipboard()->text().isEmpty(),
+      [this] { paste(); });
+  add("Delete", QKeySequence::UnknownKey, "edit-delete", selected && canEdit, [this] { deleteSelected(); });
   menu->addSeparator();
-  add(tr("Select All"), QKeySequence::SelectAll, "select-all", !text().isEmpty(), [this] { selectAll(); });
+  add("Select All", QKeySequence::SelectAll, "select-all", !text().isEmpty(), [this] { selectAll(); });
   return menu;
 }
 

@@ -2,6 +2,7 @@
 // The integer spin field the integer entry fields build on, and the small pieces of
 // keyboard and focus handling that every entry field of this folder shares.
 
+#include <QKeySequence>
 #include <QLineEdit>
 #include <functional>
 
@@ -45,6 +46,11 @@ class AutoSelectOnEntry {
   int caret_ = 0;
   int anchor_ = 0;
 };
+
+// A context menu entry of a numeric field: Qt's own text for the line edit's menu ("Cu&t",
+// "&Copy", "&Paste", "Delete", "Select All"), in the language Qt's translation gives it, then
+// a tab and key's shortcut when it has one.
+QString fieldMenuText(const char* qtText, QKeySequence::StandardKey key);
 
 // The numeric fields' context menu: cut, copy, paste and select all, with cut and paste
 // going through the field's own rules. No undo/redo: the fields rewrite their text

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -365,7 +365,14 @@ TEST_F(Panel, TextBeyondTheLimitsIsSentAndQueriedWithinThem) {
       {ModePulse, "Ch1I_AmplPBSuperSpin", "5", "5,0", 6, {0xFF, 0xFF, 0xFF}, "SOUR1:PULS:AMPL?", "0.0"},
       {ModeASeries, "Ch1A_CountPBSpinEdit", "77", "77", 18, {0x32}, "SOUR1:ASER:COUN?", "50"},
       {ModePulse, "Ch1I_AmplPBSuperSpin", nullptr, "abc", 6, {0x00, 0x41, 0x89}, "SOUR1:PULS:AMPL?", "-60.0"},
-      {ModePulse, "Ch1I_DelayPBSuperSpin", nullptr, "1,2,3", 11, {0x00, 0x00, 0x0A}, "SOUR1:PULS:DEL?", "0.050"},
+      {ModePulse,
+       "Ch1I_DelayPBSuperSpin",
+       nullptr,
+       "1,2,3",
+       11,
+       {0x00, 0x00, 0x0A},
+       "SOUR1:PULS:DEL?",
+       "0.050"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field + std::string(" ") + c.text);

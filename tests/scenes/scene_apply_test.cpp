@@ -111,7 +111,8 @@ TEST_F(SceneApply, CalibrationOfChannelOneArrivesBeforeChannelTwo) {
   EXPECT_FALSE(main->ch[1].mode[ModeSine].calibration->isChecked());
   EXPECT_TRUE(main->ch[0].mode[ModeSine].calibration->isChecked());
   EXPECT_EQ(valueOf(live("Ch2A_AmplPBSuperSpin")), "-33") << "channel 2's values from the scene";
-  EXPECT_EQ(main->ch[1].pages->activePageIndex(), ModeOff) << "but not its mode page beside a calibrating channel 1";
+  EXPECT_EQ(main->ch[1].pages->activePageIndex(), ModeOff)
+      << "but not its mode page beside a calibrating channel 1";
 }
 
 TEST_F(SceneApply, BesideACalibratingChannelTheOtherIsOffHoweverTheSceneArrives) {
@@ -123,7 +124,7 @@ TEST_F(SceneApply, BesideACalibratingChannelTheOtherIsOffHoweverTheSceneArrives)
     int calibrating;
     Path path;
   } cases[] = {{"channel 2, applied twice", 1, Twice}, {"channel 2, at start-up", 1, StartUp},
-               {"channel 2, requested", 1, Request}, {"channel 1, applied twice", 0, Twice},
+               {"channel 2, requested", 1, Request},   {"channel 1, applied twice", 0, Twice},
                {"channel 1, at start-up", 0, StartUp}, {"channel 1, requested", 0, Request}};
   const char* pages[] = {"Ch1_PageControl", "Ch2_PageControl"};
   const char* boxes[] = {"Ch1S_RF_To_Ch2_CheckBox", "Ch2S_RF_To_Ch1_CheckBox"};
