@@ -493,8 +493,10 @@ void TMainForm::FormCreate() {
   saveProjectAs = [this](FileDialogRequest& d) { return SaveProjectAs(d, this); };
 
   const QString stateFile = stateFileForReading();
-  MessageForm->show();
   MessageForm->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
+  // A large file keeps the main thread busy for long: the window must be on screen, text and
+  // all, before the load starts (see FormClose).
+  MessageForm->showAndExpose();
   if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
   MessageForm->hide();
   MessageForm->ShowMessageText(QStringLiteral("Готово!!!"));

@@ -163,8 +163,8 @@ void TSchemaForm::FormCreate() {
   SSaveDialog.initialFolder = folder;
 
   if (MessageForm) {
-    MessageForm->show();
     MessageForm->ShowMessageText(QStringLiteral("Чтение сценария из файла Scenes.ini"));
+    MessageForm->showAndExpose();  // on screen before the reading blocks the main thread
   }
   // The scene pages do not exist yet: a selection read here highlights a name and applies
   // nothing. A float error stops this section only; the scenes are created all the same.
