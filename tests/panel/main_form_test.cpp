@@ -345,34 +345,17 @@ TEST_F(Panel, SyncPageAndInputSettingsReachBytes1And56) {
 TEST_F(Panel, TextBeyondTheLimitsIsSentAndQueriedWithinThem) {
   PanelInstrument instrument({main.get(), rx.get(), schema.get(), nullptr});
   scpi::Session session(instrument);
-  const auto query = [&](const std::string& q) {
-    std::string out;
-    session.receive(q + "\n");
-    while (session.run(out) == scpi::Session::State::Busy) {
-    }
-    return QString::fromStdString(out).trimmed();
-  };
   const struct Case {
     int page;
-    const char* field;
-    const char* typed;  // keys while the field has the focus; null: set as text
-    const char* text;
+    const char *field, *typed, *text;  // typed: keys into the focused field; null: set as text
     int offset;
     Bytes bytes;
-    const char* query;
-    const char* answer;
+    const char *query, *answer;
   } cases[] = {
-      {ModePulse, "Ch1I_AmplPBSuperSpin", "5", "5,0", 6, {0xFF, 0xFF, 0xFF}, "SOUR1:PULS:AMPL?", "0.0"},
-      {ModeASeries, "Ch1A_CountPBSpinEdit", "77", "77", 18, {0x32}, "SOUR1:ASER:COUN?", "50"},
-      {ModePulse, "Ch1I_AmplPBSuperSpin", nullptr, "abc", 6, {0x00, 0x41, 0x89}, "SOUR1:PULS:AMPL?", "-60.0"},
-      {ModePulse,
-       "Ch1I_DelayPBSuperSpin",
-       nullptr,
-       "1,2,3",
-       11,
-       {0x00, 0x00, 0x0A},
-       "SOUR1:PULS:DEL?",
-       "0.050"},
+      {ModePulse, "Ch1I_AmplPBSuperSpin", "5", "5,0", 6, {0xFF, 0xFF, 0xFF}, "PULS:AMPL", "0.0"},
+      {ModeASeries, "Ch1A_CountPBSpinEdit", "77", "77", 18, {0x32}, "ASER:COUN", "50"},
+      {ModePulse, "Ch1I_AmplPBSuperSpin", nullptr, "abc", 6, {0x00, 0x41, 0x89}, "PULS:AMPL", "-60.0"},
+      {ModePulse, "Ch1I_DelayPBSuperSpin", nullptr, "1,2,3", 11, {0x00, 0x00, 0x0A}, "PULS:DEL", "0.050"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field + std::string(" ") + c.text);
@@ -386,7 +369,11 @@ TEST_F(Panel, TextBeyondTheLimitsIsSentAndQueriedWithinThem) {
       f->setText(c.text);
     }
     EXPECT_EQ(slice(packet(), c.offset, int(c.bytes.size())), c.bytes);
-    EXPECT_EQ(query(c.query), c.answer);
+    std::string answer;
+    session.receive(std::string("SOUR1:") + c.query + "?\n");
+    while (session.run(answer) == scpi::Session::State::Busy) {
+    }
+    EXPECT_EQ(answer, c.answer + std::string("\n"));
     EXPECT_EQ(f->text(), c.text);
     main->CommentEdit->setFocus();
   }

@@ -116,48 +116,32 @@ TEST_F(SceneApply, CalibrationOfChannelOneArrivesBeforeChannelTwo) {
 }
 
 TEST_F(SceneApply, BesideACalibratingChannelTheOtherIsOffHoweverTheSceneArrives) {
-  // A scene no operator could record: the calibrating channel on sine, the other on A series.
-  // Start-up and a request that changes the selection apply a scene twice.
-  enum Path { Twice, StartUp, Request };
-  const struct Case {
-    const char* name;
-    int calibrating;
-    Path path;
-  } cases[] = {{"channel 2, applied twice", 1, Twice}, {"channel 2, at start-up", 1, StartUp},
-               {"channel 2, requested", 1, Request},   {"channel 1, applied twice", 0, Twice},
-               {"channel 1, at start-up", 0, StartUp}, {"channel 1, requested", 0, Request}};
-  const char* pages[] = {"Ch1_PageControl", "Ch2_PageControl"};
-  const char* boxes[] = {"Ch1S_RF_To_Ch2_CheckBox", "Ch2S_RF_To_Ch1_CheckBox"};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const int other = 1 - c.calibrating;
+  // Channel 2 calibrating, channel 1 on A series, applied to a fresh panel: once that is right,
+  // but start-up and a request that changes the selection apply a scene twice.
+  for (const char* path : {"applied twice", "start-up", "requested"}) {
+    SCOPED_TRACE(path);
     schema.reset();
     QFile::remove(scenesPath());
     main = std::make_unique<TMainForm>();
     main->saveStateOnClose = false;
     start();
-    TScenaForm* s = schema->scene(c.path == StartUp ? 1 : 2);
-    qobject_cast<TPageControl*>(s->field(pages[c.calibrating]))->setActivePageIndex(ModeSine);
-    qobject_cast<QCheckBox*>(s->field(boxes[c.calibrating]))->setChecked(true);
-    qobject_cast<TPageControl*>(s->field(pages[other]))->setActivePageIndex(ModeASeries);
-    if (c.path == Twice) {
+    TScenaForm* s = schema->scene(path[0] == 's' ? 1 : 2);
+    qobject_cast<TPageControl*>(s->field("Ch2_PageControl"))->setActivePageIndex(ModeSine);
+    qobject_cast<QCheckBox*>(s->field("Ch2S_RF_To_Ch1_CheckBox"))->setChecked(true);
+    qobject_cast<TPageControl*>(s->field("Ch1_PageControl"))->setActivePageIndex(ModeASeries);
+    if (path[0] == 'a') {
       schema->ApplyScene(s);
       schema->ApplyScene(s);
-    } else if (c.path == StartUp) {
+    } else if (path[0] == 's') {
       ASSERT_TRUE(schema->SaveScenario(scenesPath()));
       start();
     } else {
-      std::array<std::uint8_t, kStatusReportSize> report{};
-      report[15] = 2;
-      main->ShowStatusReport(report, 0);
+      main->ShowStatusReport({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}, 0);  // scene 2
     }
-
     std::array<std::uint8_t, kCommandPacketSize> packet{};
     main->BuildCommandPacket(packet);
-    const int modeByte[] = {3, 30};
-    EXPECT_EQ(packet[size_t(modeByte[c.calibrating])], ModeSine);
-    EXPECT_EQ(packet[size_t(modeByte[other])], ModeOff);
-    EXPECT_EQ(packet[29], c.calibrating + 1) << "the calibration byte";
-    EXPECT_FALSE(main->ch[size_t(other)].pages->isVisibleTo(main.get()));
+    EXPECT_EQ(packet[3], ModeOff) << "channel 1's mode";
+    EXPECT_EQ(packet[29], 2) << "the calibration byte";
+    EXPECT_FALSE(main->ch[0].pages->isVisibleTo(main.get()));
   }
 }
