@@ -124,14 +124,10 @@ void setTextColor(QWidget* w, const QColor& c) {
   w->setPalette(p);
 }
 
-// The value the packet uses: a text that cannot be read (it can only be set from code or a
-// file) counts as the field's minimum, the quietest and shortest setting, never as 0 (0 dB
-// would be full output level).
-long double packetValue(const TRealSpinEdit* f) {
-  if (!f) return 0;
-  if (parseFieldText(f->text(), appFormatSettings())) return f->value();
-  return f->minValue();
-}
+// The field's value, kept within its limits while a value is typed and read as the minimum
+// (the quietest and shortest setting, never 0 dB) from text that is no number; a remote
+// query reads the same. A mode page without the quantity sends 0.
+long double packetValue(const TRealSpinEdit* f) { return f ? f->value() : 0; }
 
 }  // namespace
 
@@ -497,8 +493,10 @@ void TMainForm::FormCreate() {
   saveProjectAs = [this](FileDialogRequest& d) { return SaveProjectAs(d, this); };
 
   const QString stateFile = stateFileForReading();
-  MessageForm->show();
   MessageForm->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
+  // A large file keeps the main thread busy for long: the window must be on screen, text and
+  // all, before the load starts (see FormClose).
+  MessageForm->showAndExpose();
   if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
   MessageForm->hide();
   MessageForm->ShowMessageText(QStringLiteral("Готово!!!"));

@@ -107,6 +107,21 @@ class StoredFrameKeeper : public QObject {
 
   bool resizable() const { return window_->minimumSize() != window_->maximumSize(); }
 
+  // A window moved before it had a frame may get one without moving or resizing itself: the
+  // window manager frames it where it stands, the title bar above the screen's top edge, and
+  // no event tells the window. So the frame is asked for every 100 ms, for up to 3 s, until
+  // it is known and the whole frame can be brought inside.
+  static constexpr int kFrameChecks = 30;
+  void awaitFrame(int checks) {
+    QTimer::singleShot(100, this, [this, checks] {
+      if (!placedHere_) return;  // a move or resize event did it meanwhile
+      if (!margins().isNull())
+        correctSize();
+      else if (checks > 1)
+        awaitFrame(checks - 1);
+    });
+  }
+
   void place() {
     placePending_ = false;
     if (!window_->isVisible()) return;
@@ -120,6 +135,7 @@ class StoredFrameKeeper : public QObject {
     if (placed == current) return;
     window_->move(placed.topLeft());
     placedHere_ = !frameKnown;
+    if (placedHere_) awaitFrame(kFrameChecks);
     if (placed.size() != current.size()) {  // shrunk to the screen
       frame_ = placed;
       sizePending_ = true;

@@ -1,5 +1,6 @@
 #include "scenes/schema_form.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include "rxview/rx_draw_form.h"
 #include "scenes/scena_form.h"
 #include "shell/message_form.h"
+#include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 #include "widgets/status_bar.h"
 
@@ -161,8 +163,8 @@ void TSchemaForm::FormCreate() {
   SSaveDialog.initialFolder = folder;
 
   if (MessageForm) {
-    MessageForm->show();
     MessageForm->ShowMessageText(QStringLiteral("Чтение сценария из файла Scenes.ini"));
+    MessageForm->showAndExpose();  // on screen before the reading blocks the main thread
   }
   // The scene pages do not exist yet: a selection read here highlights a name and applies
   // nothing. A float error stops this section only; the scenes are created all the same.
@@ -243,7 +245,19 @@ void TSchemaForm::ApplyScene(TScenaForm* scene) {
   copyGroup(SceneGroup::Channel1, scene, false);
   if (panel) panel->Ch1_PageControlChange();
   copyGroup(SceneGroup::Channel2, scene, false);
-  if (panel) panel->Ch2_PageControlChange();
+  if (panel) {
+    panel->Ch2_PageControlChange();
+    // The copy runs a calibration box's reaction only when the box changes. A scene applied
+    // over itself (start-up and scene requests apply twice), or one from a file with channel 1
+    // calibrating and channel 2 on a mode page, leaves the other channel on its mode page:
+    // the reaction once more turns it off and hides its pages.
+    for (int c = 0; c < 2; ++c) {
+      const ChannelControls& other = panel->ch[size_t(1 - c)];
+      if (panel->ch[size_t(c)].mode[ModeSine].calibration->isChecked() &&
+          (other.pages->activePageIndex() != ModeOff || other.pages->isVisibleTo(panel)))
+        c == 0 ? panel->Ch1S_RF_To_Ch2_CheckBoxClick() : panel->Ch2S_RF_To_Ch1_CheckBoxClick();
+    }
+  }
   copyGroup(SceneGroup::Sync, scene, false);
   if (panel) {
     panel->SyncPageControlChange();

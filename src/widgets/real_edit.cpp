@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "widgets/feedback.h"
+#include "widgets/spin_edit.h"
 
 namespace {
 
@@ -60,6 +61,15 @@ TRealEdit::TRealEdit(QWidget* parent) : QLineEdit(parent) {
 long double TRealEdit::textValue() const { return realTextValue(text(), appFormatSettings()); }
 
 long double TRealEdit::value() const {
+  const std::optional<long double> read = parseFieldText(text(), appFormatSettings());
+  if (!read) return min_;
+  if (!hasLimits()) return typedValue();
+  if (isBelow(*read, min_)) return min_;
+  if (isAbove(*read, max_)) return max_;
+  return *read;
+}
+
+long double TRealEdit::typedValue() const {
   const long double v = textValue();
   if (!std::isinf(v)) return v;
   if (hasLimits()) return v > 0 ? max_ : min_;
@@ -83,13 +93,13 @@ void TRealEdit::setMaxValue(long double v) {
 void TRealEdit::setDecimals(int d) {
   d = std::clamp(d, kFreeDecimals, kMaxDecimals);
   if (maxLength_ > 0 && d > maxLength_ - 2) d = std::max(maxLength_ - 2, kFreeDecimals);
-  const long double v = value();
+  const long double v = typedValue();
   decimals_ = d;
   setValue(v);
 }
 
 void TRealEdit::setNumberFormat(NumberFormat f) {
-  const long double v = value();
+  const long double v = typedValue();
   format_ = f;
   setValue(v);
 }
@@ -235,7 +245,7 @@ void TRealEdit::focusOutEvent(QFocusEvent* e) {
   // invalid-entry reaction, which shows the limit (rounding it first could move it off).
   if (!std::isinf(textValue()) || !hasLimits()) {
     aboutToLeave();
-    setValue(value());
+    setValue(typedValue());
   }
   if (outsideLimits(textValue()))
     invalidEntry();
@@ -333,22 +343,20 @@ QMenu* TRealEdit::createContextMenu() {
   auto* menu = new QMenu(this);
   const bool selected = hasSelectedText();
   const bool canEdit = editable();
-  auto add = [&](const QString& label, QKeySequence::StandardKey key, const char* name, bool enabled,
+  auto add = [&](const char* qtText, QKeySequence::StandardKey key, const char* name, bool enabled,
                  auto slot) {
-    const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
-    QAction* a = menu->addAction(shortcut.isEmpty() ? label : label + u'\t' + shortcut);
+    QAction* a = menu->addAction(entryfield::fieldMenuText(qtText, key));
     a->setObjectName(QLatin1String(name));
     a->setEnabled(enabled);
     connect(a, &QAction::triggered, this, slot);
   };
-  add(tr("Cu&t"), QKeySequence::Cut, "edit-cut", selected && canEdit, [this] { cut(); });
-  add(tr("&Copy"), QKeySequence::Copy, "edit-copy", selected, [this] { copy(); });
-  add(tr("&Paste"), QKeySequence::Paste, "edit-paste",
-      canEdit && !QGuiApplication::clipboard()->text().isEmpty(), [this] { paste(); });
-  add(tr("Delete"), QKeySequence::UnknownKey, "edit-delete", selected && canEdit,
-      [this] { deleteSelected(); });
+  add("Cu&t", QKeySequence::Cut, "edit-cut", selected && canEdit, [this] { cut(); });
+  add("&Copy", QKeySequence::Copy, "edit-copy", selected, [this] { copy(); });
+  add("&Paste", QKeySequence::Paste, "edit-paste", canEdit && !QGuiApplication::clipboard()->text().isEmpty(),
+      [this] { paste(); });
+  add("Delete", QKeySequence::UnknownKey, "edit-delete", selected && canEdit, [this] { deleteSelected(); });
   menu->addSeparator();
-  add(tr("Select All"), QKeySequence::SelectAll, "select-all", !text().isEmpty(), [this] { selectAll(); });
+  add("Select All", QKeySequence::SelectAll, "select-all", !text().isEmpty(), [this] { selectAll(); });
   return menu;
 }
 

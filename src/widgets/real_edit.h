@@ -15,10 +15,12 @@ class TRealEdit : public QLineEdit {
  public:
   explicit TRealEdit(QWidget* parent = nullptr);
 
-  // The text read with the application's separators; text that is no number reads 0
-  // (see realTextValue). A number beyond the extended range reads as the limit it violates
-  // (maxValue above, minValue below; the largest finite values without limits), never as
-  // infinity. Setting formats the text and does not check the limits.
+  // The value every reader sees (the packet, the remote queries, the files, the scenes):
+  // the text read with the application's separators and kept within the limits, so a value
+  // still being typed is never sent beyond them; the text itself stays as typed until the
+  // field is left. Text that is no number reads as minValue (0 without limits). Without
+  // limits, a number beyond the extended range reads as the largest finite value of its
+  // sign. Setting formats the text and does not check the limits.
   long double value() const;
   void setValue(long double v);
 
@@ -95,6 +97,10 @@ class TRealEdit : public QLineEdit {
   bool outsideLimits(long double v) const;
   // The text's number as read, +-infinity for one beyond the extended range.
   long double textValue() const;
+  // The text's number as typed, which leaving the field and stepping work from: beyond the
+  // limits as typed, a number beyond the extended range as the limit it violates (the
+  // largest finite values without limits), text that is no number as 0 (see realTextValue).
+  long double typedValue() const;
   FieldRules rules() const;
 
  private:

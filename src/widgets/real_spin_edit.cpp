@@ -48,7 +48,7 @@ void TRealSpinEdit::resetStep() {
 }
 
 void TRealSpinEdit::roundOntoGrid() {
-  setValue(roundToGrid(value(), minValue(), maxValue(), increment_, hasLimits()));
+  setValue(roundToGrid(typedValue(), minValue(), maxValue(), increment_, hasLimits()));
 }
 
 void TRealSpinEdit::stepBy(int direction) {
@@ -70,7 +70,7 @@ void TRealSpinEdit::stepBy(int direction) {
   lastStepMs_ = now;
   stepped_ = true;
 
-  const long double v = value();
+  const long double v = typedValue();
   const bool limits = hasLimits();
   const long double scale = std::max(std::fabs(v), std::fabs(step_));
   if (direction > 0) {
@@ -107,7 +107,7 @@ void TRealSpinEdit::stepBy(int direction) {
 void TRealSpinEdit::aboutToLeave() {
   // Only with roundValues, also for a field without limits (none of the windows has one):
   // a field that does not ask for the grid keeps what was typed.
-  if (roundValues_ && !outsideLimits(value())) roundOntoGrid();
+  if (roundValues_ && !outsideLimits(typedValue())) roundOntoGrid();
 }
 
 void TRealSpinEdit::keyPressEvent(QKeyEvent* e) {

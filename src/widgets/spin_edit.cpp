@@ -124,17 +124,18 @@ void AutoSelectOnEntry::mousePressed(QLineEdit* field) {
   field->selectAll();
 }
 
+QString fieldMenuText(const char* qtText, QKeySequence::StandardKey key) {
+  const QString text = QCoreApplication::translate("QLineEdit", qtText);
+  const QString keys = QKeySequence(key).toString(QKeySequence::NativeText);
+  return keys.isEmpty() ? text : text + u'\t' + keys;
+}
+
 void execFieldMenu(QLineEdit* field, const QPoint& globalPos, const FieldMenuActions& actions) {
-  auto label = [](const char* text, QKeySequence::StandardKey key) {
-    QString s = QCoreApplication::translate("QLineEdit", text);
-    const QString keys = QKeySequence(key).toString(QKeySequence::NativeText);
-    return keys.isEmpty() ? s : s + u'\t' + keys;
-  };
   const bool editable = !field->isReadOnly() && actions.canEdit;
   const bool selected = field->hasSelectedText();
 
   QMenu menu(field);
-  QAction* cut = menu.addAction(label("Cu&t", QKeySequence::Cut));
+  QAction* cut = menu.addAction(fieldMenuText("Cu&t", QKeySequence::Cut));
   cut->setEnabled(editable && selected);
   QObject::connect(cut, &QAction::triggered, field, [field, &actions] {
     if (actions.cut)
@@ -142,10 +143,10 @@ void execFieldMenu(QLineEdit* field, const QPoint& globalPos, const FieldMenuAct
     else
       field->cut();
   });
-  QAction* copy = menu.addAction(label("&Copy", QKeySequence::Copy));
+  QAction* copy = menu.addAction(fieldMenuText("&Copy", QKeySequence::Copy));
   copy->setEnabled(selected);
   QObject::connect(copy, &QAction::triggered, field, &QLineEdit::copy);
-  QAction* paste = menu.addAction(label("&Paste", QKeySequence::Paste));
+  QAction* paste = menu.addAction(fieldMenuText("&Paste", QKeySequence::Paste));
   paste->setEnabled(editable && !QGuiApplication::clipboard()->text().isEmpty());
   QObject::connect(paste, &QAction::triggered, field, [field, &actions] {
     if (actions.paste)
@@ -154,7 +155,7 @@ void execFieldMenu(QLineEdit* field, const QPoint& globalPos, const FieldMenuAct
       field->paste();
   });
   menu.addSeparator();
-  QAction* all = menu.addAction(label("Select All", QKeySequence::SelectAll));
+  QAction* all = menu.addAction(fieldMenuText("Select All", QKeySequence::SelectAll));
   all->setEnabled(!field->text().isEmpty());
   QObject::connect(all, &QAction::triggered, field, &QLineEdit::selectAll);
   menu.exec(globalPos);
@@ -175,7 +176,9 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent), button_(new SpinButto
   placeButton();
 }
 
-int TSpinEdit::value() const {
+int TSpinEdit::value() const { return clamp(typedValue()); }
+
+int TSpinEdit::typedValue() const {
   bool ok = false;
   const int v = text().toInt(&ok, 10);
   return ok ? v : min_;
@@ -200,7 +203,10 @@ void TSpinEdit::setMinValue(int v) {
   checkValueChange();  // text that is no integer reads as the minimum
 }
 
-void TSpinEdit::setMaxValue(int v) { max_ = v; }
+void TSpinEdit::setMaxValue(int v) {
+  max_ = v;
+  checkValueChange();  // the value is clamped into the limits
+}
 
 void TSpinEdit::setEditorEnabled(bool on) {
   editorEnabled_ = on;
@@ -213,7 +219,7 @@ void TSpinEdit::stepBy(int direction) {
     beep();
     return;
   }
-  setValue(clamp(qint64(value()) + qint64(direction) * increment_));
+  setValue(clamp(qint64(typedValue()) + qint64(direction) * increment_));
 }
 
 void TSpinEdit::checkValueChange() {
@@ -285,7 +291,7 @@ void TSpinEdit::focusInEvent(QFocusEvent* e) {
 void TSpinEdit::focusOutEvent(QFocusEvent* e) {
   QLineEdit::focusOutEvent(e);
   if (!isFieldFocusChange(e->reason())) return;
-  const int v = value();
+  const int v = typedValue();
   if (clamp(v) != v) setValue(v);
 }
 

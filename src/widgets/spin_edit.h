@@ -2,6 +2,7 @@
 // The integer spin field the integer entry fields build on, and the small pieces of
 // keyboard and focus handling that every entry field of this folder shares.
 
+#include <QKeySequence>
 #include <QLineEdit>
 #include <functional>
 
@@ -46,6 +47,11 @@ class AutoSelectOnEntry {
   int anchor_ = 0;
 };
 
+// A context menu entry of a numeric field: Qt's own text for the line edit's menu ("Cu&t",
+// "&Copy", "&Paste", "Delete", "Select All"), in the language Qt's translation gives it, then
+// a tab and key's shortcut when it has one.
+QString fieldMenuText(const char* qtText, QKeySequence::StandardKey key);
+
 // The numeric fields' context menu: cut, copy, paste and select all, with cut and paste
 // going through the field's own rules. No undo/redo: the fields rewrite their text
 // themselves, and an undo would walk back into texts the rules never allow.
@@ -72,8 +78,9 @@ class TSpinEdit : public QLineEdit {
  public:
   explicit TSpinEdit(QWidget* parent = nullptr);
 
-  // The text read as a decimal integer, without clamping (a value being typed may lie
-  // outside the limits until the field is left); text that is no integer reads as minValue.
+  // The text read as a decimal integer and clamped like setValue: the value every reader
+  // sees, also while a value beyond the limits is being typed (the text stays as typed until
+  // the field is left). Text that is no integer reads as minValue.
   int value() const;
   // Clamped into minValue..maxValue (unless the two are equal), written as decimal text.
   void setValue(int v);
@@ -117,6 +124,8 @@ class TSpinEdit : public QLineEdit {
   bool isAllowedChar(QChar c) const;
 
  private:
+  // The text as typed, before clamping: what leaving the field and stepping work from.
+  int typedValue() const;
   void checkValueChange();
   void placeButton();
 

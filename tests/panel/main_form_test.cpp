@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -15,6 +15,7 @@
 #include <QTest>
 #include <memory>
 
+#include "remote/panel_instrument.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "support/recording_dialogs.h"
@@ -338,13 +339,44 @@ TEST_F(Panel, SyncPageAndInputSettingsReachBytes1And56) {
   EXPECT_EQ(p[56], 1);
 }
 
-TEST_F(Panel, UnreadableFieldTextCountsAsTheFieldMinimum) {
-  // Only code or a damaged file can put such a text into a field; the exchange goes on.
-  find<TRealSpinEdit>("Ch1I_AmplPBSuperSpin")->setText("abc");
-  find<TRealSpinEdit>("Ch1I_DelayPBSuperSpin")->setText("1,2,3");
-  const auto p = packet();
-  EXPECT_EQ(slice(p, 6, 3), (Bytes{0x00, 0x41, 0x89})) << "-60 dB, not full level";
-  EXPECT_EQ(slice(p, 11, 3), (Bytes{0x00, 0x00, 0x0A})) << "0.05 us";
+// A field's text beyond its limits while the operator is still typing, or a text no number
+// (only code or a damaged file puts one there): the packet and a remote query read the same
+// value within the limits, and the text stays until the field is left.
+TEST_F(Panel, TextBeyondTheLimitsIsSentAndQueriedWithinThem) {
+  PanelInstrument instrument({main.get(), rx.get(), schema.get(), nullptr});
+  scpi::Session session(instrument);
+  const struct Case {
+    int page;
+    const char *field, *typed, *text;  // typed: keys into the focused field; null: set as text
+    int offset;
+    Bytes bytes;
+    const char *query, *answer;
+  } cases[] = {
+      {ModePulse, "Ch1I_AmplPBSuperSpin", "5", "5,0", 6, {0xFF, 0xFF, 0xFF}, "PULS:AMPL", "0.0"},
+      {ModeASeries, "Ch1A_CountPBSpinEdit", "77", "77", 18, {0x32}, "ASER:COUN", "50"},
+      {ModePulse, "Ch1I_AmplPBSuperSpin", nullptr, "abc", 6, {0x00, 0x41, 0x89}, "PULS:AMPL", "-60.0"},
+      {ModePulse, "Ch1I_DelayPBSuperSpin", nullptr, "1,2,3", 11, {0x00, 0x00, 0x0A}, "PULS:DEL", "0.050"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field + std::string(" ") + c.text);
+    clickTab(main->ch[0].pages, c.page);
+    auto* f = find<QLineEdit>(c.field);
+    if (c.typed) {
+      f->setFocus();
+      f->selectAll();
+      QTest::keyClicks(f, c.typed);
+    } else {
+      f->setText(c.text);
+    }
+    EXPECT_EQ(slice(packet(), c.offset, int(c.bytes.size())), c.bytes);
+    std::string answer;
+    session.receive(std::string("SOUR1:") + c.query + "?\n");
+    while (session.run(answer) == scpi::Session::State::Busy) {
+    }
+    EXPECT_EQ(answer, c.answer + std::string("\n"));
+    EXPECT_EQ(f->text(), c.text);
+    main->CommentEdit->setFocus();
+  }
 }
 
 TEST_F(Panel, StatusReportFillsEveryLabelAndTheOtherWindows) {

@@ -110,7 +110,38 @@ TEST_F(SceneApply, CalibrationOfChannelOneArrivesBeforeChannelTwo) {
   EXPECT_EQ(ch2AmplWhenSwitchedOff, "-2.3") << "switched off while channel 1 was copied";
   EXPECT_FALSE(main->ch[1].mode[ModeSine].calibration->isChecked());
   EXPECT_TRUE(main->ch[0].mode[ModeSine].calibration->isChecked());
-  EXPECT_EQ(valueOf(live("Ch2A_AmplPBSuperSpin")), "-33");
-  EXPECT_EQ(main->ch[1].pages->activePageIndex(), ModeASeries)
-      << "channel 2 from the scene, after the interlock";
+  EXPECT_EQ(valueOf(live("Ch2A_AmplPBSuperSpin")), "-33") << "channel 2's values from the scene";
+  EXPECT_EQ(main->ch[1].pages->activePageIndex(), ModeOff)
+      << "but not its mode page beside a calibrating channel 1";
+}
+
+TEST_F(SceneApply, BesideACalibratingChannelTheOtherIsOffHoweverTheSceneArrives) {
+  // Channel 2 calibrating, channel 1 on A series, applied to a fresh panel: once that is right,
+  // but start-up and a request that changes the selection apply a scene twice.
+  for (const char* path : {"applied twice", "start-up", "requested"}) {
+    SCOPED_TRACE(path);
+    schema.reset();
+    QFile::remove(scenesPath());
+    main = std::make_unique<TMainForm>();
+    main->saveStateOnClose = false;
+    start();
+    TScenaForm* s = schema->scene(path[0] == 's' ? 1 : 2);
+    qobject_cast<TPageControl*>(s->field("Ch2_PageControl"))->setActivePageIndex(ModeSine);
+    qobject_cast<QCheckBox*>(s->field("Ch2S_RF_To_Ch1_CheckBox"))->setChecked(true);
+    qobject_cast<TPageControl*>(s->field("Ch1_PageControl"))->setActivePageIndex(ModeASeries);
+    if (path[0] == 'a') {
+      schema->ApplyScene(s);
+      schema->ApplyScene(s);
+    } else if (path[0] == 's') {
+      ASSERT_TRUE(schema->SaveScenario(scenesPath()));
+      start();
+    } else {
+      main->ShowStatusReport({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}, 0);  // scene 2
+    }
+    std::array<std::uint8_t, kCommandPacketSize> packet{};
+    main->BuildCommandPacket(packet);
+    EXPECT_EQ(packet[3], ModeOff) << "channel 1's mode";
+    EXPECT_EQ(packet[29], 2) << "the calibration byte";
+    EXPECT_FALSE(main->ch[0].pages->isVisibleTo(main.get()));
+  }
 }

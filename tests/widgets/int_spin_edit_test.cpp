@@ -82,7 +82,8 @@ TEST_F(IntSpinEditTest, LeavingWritesBackTheClampedValue) {
   for (const Case& c : cases) {
     IntForm f(c.min, c.max);
     f.type(c.typed);
-    EXPECT_EQ(f.field->value(), QString(c.typed).toInt()) << c.typed;  // not clamped while typing
+    EXPECT_EQ(f.field->text(), c.typed) << "kept until the field is left";
+    EXPECT_EQ(f.field->value(), QString(c.shown).toInt()) << c.typed;  // but read clamped at once
     f.leave();
     EXPECT_TRUE(f.other->hasFocus());
     EXPECT_EQ(f.field->text(), c.shown) << c.min << ".." << c.max << " typed " << c.typed;

@@ -9,11 +9,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -287,6 +289,21 @@ TEST_P(RealEditKeys, PropertySettersAcceptance) {
   EXPECT_EQ(field->text(), tx("1.250"));
   field->setNumberFormat(NF::Scientific);
   EXPECT_EQ(field->text(), tx("1.250E0"));
+}
+
+// The program loads Qt's Russian texts at start: the field's context menu speaks them.
+TEST(FieldContextMenu, UsesQtsTranslatedTexts) {
+  QTranslator russian;
+  if (!russian.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    GTEST_SKIP() << "no qtbase_ru";
+  QCoreApplication::installTranslator(&russian);
+  TRealEdit field;
+  std::unique_ptr<QMenu> menu(field.createContextMenu());
+  QStringList texts;
+  for (const QAction* a : menu->actions())
+    if (!a->isSeparator()) texts << a->text().section(u'\t', 0, 0).remove(u'&');
+  QCoreApplication::removeTranslator(&russian);
+  EXPECT_EQ(texts.join(u'|'), QStringLiteral("Вырезать|Копировать|Вставить|Удалить|Выделить всё"));
 }
 
 INSTANTIATE_TEST_SUITE_P(RealLocales, RealEditKeys,

@@ -45,6 +45,7 @@ TEST_P(RealSpinEditKeys, AmplitudeAboveTheLimitIsClampedWithBeepAndKeepsTheFocus
   enter();
   type(field, "5");
   EXPECT_EQ(field->text(), tx("5.0"));
+  EXPECT_EQ(field->value(), 0) << "read within the limits while typed";
   QTest::keyClick(field, Qt::Key_Tab);
   EXPECT_EQ(field->text(), tx("0.0"));
   EXPECT_EQ(beeps, 1);
@@ -159,7 +160,7 @@ TEST_P(RealSpinEditKeys, StepsAtTheLimits) {
 
 // A number too large for the extended type is still a number beyond a limit: read at once as
 // that limit (the packet and a save read the field before it is left) and shown as it with a
-// beep on leaving. Only text that is no number at all reads 0.
+// beep on leaving. Text that is no number at all reads as the minimum.
 TEST_P(RealSpinEditKeys, NumberBeyondTheExtendedRangeReadsAsTheLimitItViolates) {
   struct Case {
     double min, max;
@@ -179,7 +180,7 @@ TEST_P(RealSpinEditKeys, NumberBeyondTheExtendedRangeReadsAsTheLimitItViolates) 
       {10, 1000000, 1, 0.1, "-1E99999", 10, "10.0"},
       {-60, 0, 1, 0.1, "-9.0E4932", -60, "-60.0"},
       {-60, 0, 1, 0.1, "9.0E4932", 0, "0.0"},
-      {0.05, 80000, 3, 0.005, "1-2", 0, "0.050"},  // no number: 0, below the minimum
+      {0.05, 80000, 3, 0.005, "1-2", 0.05, "0.050"},  // no number: 0 on leaving, below the minimum
   };
   for (const Case& c : cases) {
     auto* f = new TRealSpinEdit(window.get());

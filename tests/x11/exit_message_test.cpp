@@ -17,6 +17,7 @@
 #include "panel/main_form.h"
 #include "platform/executable_path.h"
 #include "shell/message_form.h"
+#include "widgets/dialogs.h"
 
 namespace {
 
@@ -37,12 +38,36 @@ int darkPixels(const QImage& image) {
   return n;
 }
 
+// The warning about an unreadable number in the state file comes while the start's load
+// keeps the main thread busy: the screen is taken then, instead of showing a box.
+class GrabOnWarning final : public Dialogs {
+ public:
+  QImage grabbed;
+  void information(QWidget*, const QString&, const QString&) override {}
+  void warning(QWidget*, const QString&, const QString&) override { grabbed = labelOnScreen(); }
+  bool warningYesNo(QWidget*, const QString&, const QString&) override { return true; }
+  bool confirmYesNo(QWidget*, const QString&, const QString&) override { return true; }
+  bool informationYesNo(QWidget*, const QString&, const QString&) override { return true; }
+  QString openFile(QWidget*, const FileDialogRequest&) override { return {}; }
+  QString saveFile(QWidget*, const FileDialogRequest&) override { return {}; }
+};
+
 }  // namespace
 
-TEST(ExitMessage, OnScreenWhileTheStopBlocksAndNotGreyedWhileTheStateIsWritten) {
+TEST(ExitMessage, OnScreenWhileTheStartLoadsAndTheStopBlocksNotGreyedWhileTheStateIsWritten) {
   const auto savedDrive = TMainForm::driveOfPath;
   TMainForm::driveOfPath = [](const QString&) { return DriveInfo{DriveType::Fixed, "/"}; };
+  {
+    QFile state(stateFileForReading());
+    ASSERT_TRUE(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    state.write("[MainForm]\r\nCh1I_AmplPBSuperSpin=abc\r\n");
+  }
+  auto grab = std::make_unique<GrabOnWarning>();
+  GrabOnWarning* duringLoad = grab.get();
+  auto savedDialogs = installDialogs(std::move(grab));
   TMainForm panel;
+  const QImage duringStart = duringLoad->grabbed;
+  installDialogs(std::move(savedDialogs));
   panel.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
 
@@ -89,6 +114,8 @@ TEST(ExitMessage, OnScreenWhileTheStopBlocksAndNotGreyedWhileTheStateIsWritten) 
     QTest::qWait(100);
     return labelOnScreen();
   };
+  const QImage start = atLeisure(QStringLiteral("Чтение состояния из файла ") + stateFileForReading());
+  EXPECT_TRUE(duringStart == start) << "the message was not on screen while the state was read";
   const QImage stop = atLeisure(QStringLiteral("Оключение потока данных USB"));
   const QImage save = atLeisure(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
   ASSERT_GT(darkPixels(stop), 50);

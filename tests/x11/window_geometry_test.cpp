@@ -5,8 +5,12 @@
 #include <QFile>
 #include <QRect>
 #include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+#include <QWidget>
 #include <ostream>
 
+#include "persist/window_placement.h"
 #include "support/program_session.h"
 
 void PrintTo(const QRect& r, std::ostream* os) {
@@ -74,5 +78,24 @@ TEST(WindowGeometry, StoredFramesSurviveRunsUnderAWindowManager) {
     if (run == 1) panelAfterFirst = panel;
     EXPECT_EQ(panel, panelAfterFirst);
     EXPECT_EQ(storedFrame(readFile(scenes), "ScenaForm_3"), QRect(-4000, 5000, 333, 222));
+  }
+}
+
+// A window stored above the screen is moved onto it as soon as it is shown, before the window
+// manager has framed it; the frame then appears around the window where it stands, with no
+// event to the window. Still the whole frame, title bar included, must end on the screen.
+TEST(WindowGeometry, AWindowMovedBeforeItHadAFrameEndsWithItsTitleBarOnScreen) {
+  if (qEnvironmentVariable("QT_QPA_PLATFORM") != QStringLiteral("xcb")) GTEST_SKIP() << "needs X11";
+  for (int run = 1; run <= 3; ++run) {  // the window manager wins the race now and then
+    SCOPED_TRACE(run);
+    QWidget w;
+    w.setFixedSize(703, 671);
+    applyStoredFrame(&w, QRect(200, -900, 703, 671), false);
+    w.show();
+    QCoreApplication::processEvents();  // the move, while the window manager has not answered
+    QThread::msleep(300);               // which it now does, all at once
+    QTest::qWait(500);
+    EXPECT_GE(w.frameGeometry().top(), 0);
+    EXPECT_GT(w.geometry().top(), w.frameGeometry().top()) << "a frame with a title bar";
   }
 }
