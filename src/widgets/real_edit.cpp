@@ -63,7 +63,10 @@ long double TRealEdit::textValue() const { return realTextValue(text(), appForma
 long double TRealEdit::value() const {
   const std::optional<long double> read = parseFieldText(text(), appFormatSettings());
   if (!read) return min_;
-  if (!hasLimits()) return typedValue();
+  // Only a number the operator is typing is kept within the limits: a value set from code (a
+  // scene applies its page's wider limits to the panel on purpose) is what the field shows and
+  // what it sends. Setting the text clears the modified flag; leaving the field sets it.
+  if (!hasLimits() || !isModified()) return typedValue();
   if (isBelow(*read, min_)) return min_;
   if (isAbove(*read, max_)) return max_;
   return *read;
@@ -121,7 +124,10 @@ FieldEdit TRealEdit::currentEdit() const {
 }
 
 void TRealEdit::applyEdit(const FieldEdit& e) {
-  if (e.text != text()) setText(e.text);
+  if (e.text != text()) {
+    setText(e.text);
+    setModified(true);  // the operator's edit: value() keeps it within the limits
+  }
   if (e.hasSelection())
     setSelection(e.anchor, e.cursor - e.anchor);
   else

@@ -16,9 +16,9 @@ class TRealEdit : public QLineEdit {
   explicit TRealEdit(QWidget* parent = nullptr);
 
   // The value every reader sees (the packet, the remote queries, the files, the scenes):
-  // the text read with the application's separators and kept within the limits, so a value
-  // still being typed is never sent beyond them; the text itself stays as typed until the
-  // field is left. Text that is no number reads as minValue (0 without limits). Without
+  // the text read with the application's separators. A value the operator is still typing is
+  // kept within the limits, so it is never sent beyond them; the text itself stays as typed
+  // until the field is left. A value set from code reads as set. Text that is no number reads as minValue (0 without limits). Without
   // limits, a number beyond the extended range reads as the largest finite value of its
   // sign. Setting formats the text and does not check the limits.
   long double value() const;

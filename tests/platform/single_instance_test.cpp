@@ -201,9 +201,13 @@ TEST(ExecutablePath, ReplaceExtension) {
     EXPECT_EQ(replaceExtension(QString::fromUtf8(c.path), ".ini"), QString::fromUtf8(c.expected)) << c.path;
 }
 
-TEST(ExecutablePath, StateFileSitsBesideTheRunningProgram) {
+// A test program keeps its state in a folder of its own, as a portable copy there would, never
+// beside itself in the build folder where a user's qz418 keeps its files.
+TEST(ExecutablePath, TestProgramsKeepTheirStateInAFolderOfTheirOwn) {
   const QString exe = executablePath();
   ASSERT_FALSE(exe.isEmpty());
   EXPECT_TRUE(exe.endsWith("/test_platform"));
-  EXPECT_EQ(stateFileName(), exe + ".ini");
+  EXPECT_TRUE(stateFileName().endsWith("/test_platform.ini"));
+  EXPECT_NE(QFileInfo(stateFileName()).absolutePath(), QFileInfo(exe).absolutePath());
+  EXPECT_EQ(QFileInfo(scenesFileName()).absolutePath(), QFileInfo(stateFileName()).absolutePath());
 }

@@ -6,6 +6,7 @@
 #include <QToolButton>
 
 #include "persist/form_state.h"
+#include "platform/executable_path.h"
 #include "scenes_support.h"
 #include "support/recording_dialogs.h"
 
@@ -142,7 +143,7 @@ TEST_F(SchemaWindow, DialogsTitleAndHelp) {
   const FileDialogRequest& open = d->fileRequests[0];
   EXPECT_EQ(open.title, "Загрузить сценарий из файла ...");
   EXPECT_EQ(d->fileRequests[2].title, "Сохранить сценарий в файл ...");
-  EXPECT_EQ(open.initialFolder, QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
+  EXPECT_EQ(open.initialFolder, fileDialogFolder());
   EXPECT_EQ(d->calls.back().text,
             "Извините, справочная система еще не разработана.\rЧитайте руководство по эксплуатации QZ418.\r"
             "В принципе должно быть и так все понятно.");
