@@ -110,6 +110,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What no library link reveals: the window-system plugins Qt loads at run time and Qt's own
 # translations (the standard buttons of the message boxes in Russian).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
+# Remote control announces itself on the LAN through the Avahi daemon; without one it still
+# works, unannounced.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

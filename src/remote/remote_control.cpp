@@ -3,8 +3,10 @@
 #include <QHostAddress>
 #include <cstdio>
 
+#include "remote/discovery_publisher.h"
 #include "remote/scpi_server.h"
 #include "shell/command_line.h"
+#include "usb/link_form.h"
 
 RemoteControl::RemoteControl(PanelInstrument::Windows windows)
     : instrument_(windows), server_(std::make_unique<ScpiServer>(instrument_)) {}
@@ -30,6 +32,16 @@ std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine
                  commandLine.scpiListen.toLocal8Bit().constData(), unsigned(commandLine.scpiPort),
                  remote->server_->errorString().toLocal8Bit().constData());
     return nullptr;
+  }
+  if (!address.isLoopback()) {
+    TLinkForm* events = windows.link;
+    auto log = [events](const QString& line) {
+      std::fprintf(stderr, "qz418: %s\n", line.toLocal8Bit().constData());
+      if (events) events->AddLogLine(line);
+    };
+    PanelInstrument* instrument = &remote->instrument_;
+    remote->discovery_ = std::make_unique<DiscoveryPublisher>(DiscoveryPublisher::Settings{
+        address, remote->server_->port(), [instrument] { return instrument->identity(); }, log});
   }
   return remote;
 }

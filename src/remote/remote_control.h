@@ -9,6 +9,7 @@
 
 struct CommandLine;
 class ScpiServer;
+class DiscoveryPublisher;
 
 class RemoteControl {
  public:
@@ -20,9 +21,10 @@ class RemoteControl {
   explicit RemoteControl(PanelInstrument::Windows windows);
   PanelInstrument instrument_;
   std::unique_ptr<ScpiServer> server_;
+  std::unique_ptr<DiscoveryPublisher> discovery_;  // reads instrument_: declared after it
 };
 
 // Listens as the command line asks (nothing without --scpi). Warns on stderr when the address
-// is not a loopback one; when it cannot listen, says why on stderr and returns null: the
-// operator keeps the panel.
+// is not a loopback one, and announces the server on the LAN by mDNS then; when it cannot
+// listen, says why on stderr and returns null: the operator keeps the panel.
 std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows);
