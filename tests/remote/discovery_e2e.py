@@ -17,9 +17,7 @@ import time
 
 ADDRESS, PORT, HOST = "192.0.2.1", 5025, "qz-test"
 NAME = "QZ418 on " + HOST
-BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>system</type><listen>unix:path=/run/dbus/system_bus_socket</listen>
+BUS_CONF = """<busconfig><type>system</type><listen>unix:path=/run/dbus/system_bus_socket</listen>
 <auth>EXTERNAL</auth><policy context="default"><allow user="*"/><allow own="*"/>
 <allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>
 """
@@ -85,12 +83,9 @@ def query(text):
 
 def main():
     program, simulator = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/run"], check=True)
-    os.makedirs("/run/dbus")
-    os.makedirs("/run/avahi-daemon")
-    subprocess.run(["hostname", HOST], check=True)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    subprocess.run(["ip", "addr", "add", ADDRESS + "/32", "dev", "lo"], check=True)
+    # /run private to the namespace: the bus socket and the daemon's pid file
+    subprocess.run(["sh", "-ec", "mount -t tmpfs tmpfs /run; mkdir /run/dbus /run/avahi-daemon; hostname %s; "
+                    "ip link set lo up; ip addr add %s/32 dev lo" % (HOST, ADDRESS)], check=True)
     top = tempfile.mkdtemp(prefix="qz-discovery-", dir="/tmp")
     run = os.path.join(top, "run")
     os.mkdir(run, 0o700)
@@ -109,15 +104,14 @@ def main():
                      env=env, stderr=subprocess.DEVNULL)
     assert wait_for(lambda: os.path.exists("/run/dbus/system_bus_socket"), 10), "no system bus"
 
-    def start(listen):
-        app = subprocess.Popen([exe, "--scpi-listen", listen], env=env, cwd=top)
+    def identity():
+        try:
+            return query("*IDN?")
+        except OSError:
+            return None
 
-        def answers():
-            try:
-                return query("*IDN?")
-            except OSError:
-                return None
-        return app, wait_for(answers, 30)
+    def start(listen):
+        return subprocess.Popen([exe, "--scpi-listen", listen], env=env, cwd=top), wait_for(identity, 30)
 
     def log_lines(text):
         with open(link_log, encoding="utf-8") as f:
@@ -153,8 +147,8 @@ def main():
         check(wait_for(lambda: NAME not in browse("_scpi-raw._tcp"), 10), "the entry goes with the program")
 
         # Someone else holds the name: the next start, on every interface, takes the alternative.
-        holder = subprocess.Popen(["avahi-publish", "-s", NAME, "_scpi-raw._tcp", "9"], env=env,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.Popen(["avahi-publish", "-s", NAME, "_scpi-raw._tcp", "9"], env=env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: NAME in browse("_scpi-raw._tcp"), 10)
         app, idn = start("0.0.0.0")
         renamed = wait_for(lambda: browse("_scpi-raw._tcp").get(NAME + " #2"), 20)
