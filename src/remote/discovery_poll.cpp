@@ -54,7 +54,8 @@ struct AvahiTimeout {
 
 namespace {
 
-AvahiWatch* watchNew(const AvahiPoll*, int fd, AvahiWatchEvent event, AvahiWatchCallback callback, void* userdata) {
+AvahiWatch* watchNew(const AvahiPoll*, int fd, AvahiWatchEvent event, AvahiWatchCallback callback,
+                     void* userdata) {
   auto* w = new AvahiWatch{fd, event, AvahiWatchEvent(0), callback, userdata, nullptr, nullptr};
   w->in = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   w->out = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
@@ -87,7 +88,7 @@ void timeoutFree(AvahiTimeout* t) { delete t; }
 }  // namespace
 
 const AvahiPoll* qtAvahiPoll() {
-  static const AvahiPoll poll{nullptr,    watchNew,   watchUpdate, watchGetEvents,
-                              watchFree,  timeoutNew, timeoutUpdate, timeoutFree};
+  static const AvahiPoll poll{nullptr,   watchNew,   watchUpdate,   watchGetEvents,
+                              watchFree, timeoutNew, timeoutUpdate, timeoutFree};
   return &poll;
 }

@@ -88,7 +88,7 @@ void DiscoveryPublisher::stopClient() {
   group_ = nullptr;
   if (client_) avahi_client_free(client_);
   client_ = nullptr;
-  committed_ = published_ = false;
+  committed_ = false;
 }
 
 // Called from inside avahi_client_new() too, before client_ is set: only c is used.
@@ -107,7 +107,7 @@ void DiscoveryPublisher::clientChanged(AvahiClient* c, int state) {
       // The host name is being (re)established: the services point at it, so they wait for
       // the next RUNNING.
       if (group_) avahi_entry_group_reset(group_);
-      committed_ = published_ = false;
+      committed_ = false;
       break;
     case AVAHI_CLIENT_CONNECTING:
       off(AVAHI_ERR_NO_DAEMON);
@@ -130,21 +130,16 @@ void DiscoveryPublisher::clientChanged(AvahiClient* c, int state) {
 void DiscoveryPublisher::groupChanged(AvahiEntryGroup* g, int state) {
   switch (state) {
     case AVAHI_ENTRY_GROUP_ESTABLISHED:
-      published_ = true;
       saidOff_ = false;
       s_.log(QStringLiteral("mDNS: remote control announced as \"%1\"").arg(name_));
       break;
-    case AVAHI_ENTRY_GROUP_COLLISION: {
+    case AVAHI_ENTRY_GROUP_COLLISION:
       // Another host holds the name; the daemon has withdrawn ours.
-      char* next = avahi_alternative_service_name(name_.toUtf8().constData());
-      name_ = QString::fromUtf8(next);
-      avahi_free(next);
-      committed_ = published_ = false;
+      rename();
       publish(g);
       break;
-    }
     case AVAHI_ENTRY_GROUP_FAILURE:
-      committed_ = published_ = false;
+      committed_ = false;
       off(avahi_client_errno(avahi_entry_group_get_client(g)));
       break;
     default:
@@ -152,32 +147,35 @@ void DiscoveryPublisher::groupChanged(AvahiEntryGroup* g, int state) {
   }
 }
 
-bool DiscoveryPublisher::publish(AvahiEntryGroup* g) {
+void DiscoveryPublisher::rename() {
+  char* next = avahi_alternative_service_name(name_.toUtf8().constData());
+  name_ = QString::fromUtf8(next);
+  avahi_free(next);
+}
+
+void DiscoveryPublisher::publish(AvahiEntryGroup* g) {
   identity_ = s_.identity();
   AvahiStringList* list = txt();
   int r = 0;
-  // A service of this program already holds the name on this host: the next name, as for a
-  // collision on the network. Bounded, in case the daemon keeps refusing.
+  // Another service on this host already holds the name: the next name, as for a collision
+  // on the network. Bounded, in case the daemon keeps refusing.
   for (int attempt = 0; attempt < 20; ++attempt) {
     avahi_entry_group_reset(g);
     const QByteArray name = name_.toUtf8();
     r = 0;
     for (const char* type : kServiceTypes) {
       const quint16 port = type == kServiceTypes[0] ? s_.scpiPort : kPortmapperPort;
-      r = avahi_entry_group_add_service_strlst(g, interface_, protocol_, AvahiPublishFlags(0), name.constData(),
-                                               type, nullptr, nullptr, port, list);
+      r = avahi_entry_group_add_service_strlst(g, interface_, protocol_, AvahiPublishFlags(0),
+                                               name.constData(), type, nullptr, nullptr, port, list);
       if (r < 0) break;
     }
     if (r != AVAHI_ERR_COLLISION) break;
-    char* next = avahi_alternative_service_name(name.constData());
-    name_ = QString::fromUtf8(next);
-    avahi_free(next);
+    rename();
   }
   if (r >= 0) r = avahi_entry_group_commit(g);
   avahi_string_list_free(list);
   committed_ = r >= 0;
   if (r < 0) off(r);
-  return committed_;
 }
 
 AvahiStringList* DiscoveryPublisher::txt() const {
@@ -186,7 +184,8 @@ AvahiStringList* DiscoveryPublisher::txt() const {
                                "FirmwareVersion=" + f[3]};
   // avahi_string_list_add() puts each item in front: added last to first, txtvers leads.
   AvahiStringList* list = nullptr;
-  for (auto i = std::rbegin(items); i != std::rend(items); ++i) list = avahi_string_list_add(list, i->c_str());
+  for (auto i = std::rbegin(items); i != std::rend(items); ++i)
+    list = avahi_string_list_add(list, i->c_str());
   return list;
 }
 
@@ -198,13 +197,13 @@ void DiscoveryPublisher::linkCheck() {
   AvahiStringList* list = txt();
   const QByteArray name = name_.toUtf8();
   for (const char* type : kServiceTypes)
-    avahi_entry_group_update_service_txt_strlst(group_, interface_, protocol_, AvahiPublishFlags(0), name.constData(),
-                                                type, nullptr, list);
+    avahi_entry_group_update_service_txt_strlst(group_, interface_, protocol_, AvahiPublishFlags(0),
+                                                name.constData(), type, nullptr, list);
   avahi_string_list_free(list);
 }
 
 void DiscoveryPublisher::off(int error) {
-  committed_ = published_ = false;
+  committed_ = false;
   if (saidOff_) return;
   saidOff_ = true;
   s_.log(QStringLiteral("mDNS: Avahi: %1; discovery is off").arg(QString::fromUtf8(avahi_strerror(error))));

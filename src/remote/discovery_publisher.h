@@ -36,17 +36,15 @@ class DiscoveryPublisher : public QObject {
   explicit DiscoveryPublisher(Settings settings, QObject* parent = nullptr);
   ~DiscoveryPublisher() override;
 
-  // The instance name while published, empty otherwise.
-  QString publishedName() const { return published_ ? name_ : QString(); }
-
   // Avahi's callbacks (AvahiClientState, AvahiEntryGroupState).
   void clientChanged(AvahiClient* client, int state);
   void groupChanged(AvahiEntryGroup* group, int state);
 
  private:
   void startClient();
-  // Adds both services under name_ and commits; false (after saying why) when Avahi refuses.
-  bool publish(AvahiEntryGroup* group);
+  // Adds both services under name_ and commits; says why when Avahi refuses.
+  void publish(AvahiEntryGroup* group);
+  void rename();  // to the next name Avahi proposes ("... #2")
   void linkCheck();
   AvahiStringList* txt() const;
   void off(int error);
@@ -60,7 +58,6 @@ class DiscoveryPublisher : public QObject {
   QString name_;
   std::string identity_;
   bool committed_ = false;  // the group holds both services (registering or established)
-  bool published_ = false;  // established
   bool saidOff_ = false;
   QTimer linkTimer_;
 };
