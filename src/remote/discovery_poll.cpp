@@ -11,7 +11,6 @@
 // Avahi declares these two as opaque structs; the adapter defines them.
 struct AvahiWatch {
   int fd;
-  AvahiWatchEvent wanted;
   AvahiWatchEvent happened = AvahiWatchEvent(0);  // during the callback only
   AvahiWatchCallback callback;
   void* userdata;
@@ -25,7 +24,6 @@ struct AvahiWatch {
     callback(this, fd, event, userdata);
   }
   void update(AvahiWatchEvent event) {
-    wanted = event;
     in->setEnabled(event & AVAHI_WATCH_IN);
     out->setEnabled(event & AVAHI_WATCH_OUT);
   }
@@ -56,7 +54,7 @@ namespace {
 
 AvahiWatch* watchNew(const AvahiPoll*, int fd, AvahiWatchEvent event, AvahiWatchCallback callback,
                      void* userdata) {
-  auto* w = new AvahiWatch{fd, event, AvahiWatchEvent(0), callback, userdata, nullptr, nullptr};
+  auto* w = new AvahiWatch{fd, AvahiWatchEvent(0), callback, userdata, nullptr, nullptr};
   w->in = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   w->out = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
   QObject::connect(w->in.get(), &QSocketNotifier::activated, [w] { w->fire(AVAHI_WATCH_IN); });
