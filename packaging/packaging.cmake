@@ -117,6 +117,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
 # VXI-11 clients find the program through a portmapper; not every desktop should get one.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "rpcbind")
+# Remote control announces itself on the LAN through the Avahi daemon; without one it still
+# works, unannounced.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -2,13 +2,27 @@
 
 #include <QHostAddress>
 #include <cstdio>
+#include <functional>
 
+#include "remote/discovery_publisher.h"
 #include "remote/scpi_server.h"
 #include "remote/vxi11_protocol.h"
 #include "remote/vxi11_registration.h"
 #include "remote/vxi11_server.h"
 #include "shell/command_line.h"
 #include "usb/link_form.h"
+
+namespace {
+
+// Remote control's notes go to stderr and, once it exists, to the events window's log.
+std::function<void(const QString&)> eventsLog(TLinkForm* events) {
+  return [events](const QString& line) {
+    std::fprintf(stderr, "qz418: %s\n", line.toLocal8Bit().constData());
+    if (events) events->AddLogLine(line);
+  };
+}
+
+}  // namespace
 
 RemoteControl::RemoteControl(PanelInstrument::Windows windows)
     : instrument_(windows),
@@ -19,10 +33,7 @@ RemoteControl::RemoteControl(PanelInstrument::Windows windows)
 RemoteControl::~RemoteControl() = default;
 
 void RemoteControl::startVxi11(const QHostAddress& address, TLinkForm* events) {
-  auto say = [events](const QString& text) {
-    std::fprintf(stderr, "qz418: %s\n", text.toLocal8Bit().constData());
-    if (events) events->AddLogLine(text);
-  };
+  auto say = eventsLog(events);
   if (!vxi11_->listen(address)) {
     say(QStringLiteral("VXI-11 выключен: ") + vxi11_->errorString());
     return;
@@ -62,5 +73,11 @@ std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine
     return nullptr;
   }
   remote->startVxi11(address, windows.link);
+  if (!address.isLoopback()) {
+    auto log = eventsLog(windows.link);
+    PanelInstrument* instrument = &remote->instrument_;
+    remote->discovery_ = std::make_unique<DiscoveryPublisher>(DiscoveryPublisher::Settings{
+        address, remote->server_->port(), [instrument] { return instrument->identity(); }, log});
+  }
   return remote;
 }

@@ -14,6 +14,7 @@ class ScpiServer;
 class Vxi11Server;
 class GuardedInstrument;
 class RpcbindRegistration;
+class DiscoveryPublisher;
 
 class RemoteControl {
  public:
@@ -31,11 +32,12 @@ class RemoteControl {
   std::unique_ptr<GuardedInstrument> scpiInstrument_;
   std::unique_ptr<ScpiServer> server_;
   std::unique_ptr<RpcbindRegistration> rpcbind_;
+  std::unique_ptr<DiscoveryPublisher> discovery_;  // reads instrument_: declared after it
 };
 
 // Listens as the command line asks (nothing without --scpi). Warns on stderr when the address
-// is not a loopback one; when it cannot listen, says why on stderr and returns null: the
-// operator keeps the panel. VXI-11 is served on the same address when rpcbind takes its
-// registration; when it does not, one line in the events window says why and the SCPI
-// server goes on alone.
+// is not a loopback one, and announces the server on the LAN by mDNS then; when it cannot
+// listen, says why on stderr and returns null: the operator keeps the panel. VXI-11 is served
+// on the same address when rpcbind takes its registration; when it does not, one line in the
+// events window says why and the SCPI server goes on alone.
 std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows);

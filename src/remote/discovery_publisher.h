@@ -1,0 +1,63 @@
+#pragma once
+// Announces remote control on the LAN by mDNS/DNS-SD through the system's Avahi daemon, the
+// way lab software finds instruments: _scpi-raw._tcp on the SCPI port and _vxi-11._tcp on the
+// portmapper's port 111, each with the LXI TXT keys taken from the *IDN? answer. The instance
+// is "QZ418 on <host>", renamed as Avahi asks when another service holds the name, and
+// withdrawn when this object goes. Without a daemon it says once that discovery is off, and
+// publishes when the daemon comes (back). Main thread only (the Avahi client runs on the Qt
+// event loop).
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+struct AvahiClient;
+struct AvahiEntryGroup;
+struct AvahiStringList;
+
+class DiscoveryPublisher : public QObject {
+ public:
+  static constexpr quint16 kPortmapperPort = 111;
+  // How often the device behind SerialNumber is looked at (ms).
+  static constexpr int kLinkCheckMs = 500;
+
+  struct Settings {
+    QHostAddress address;  // the SCPI server's: a specific one limits the services to its interface
+    quint16 scpiPort = 0;
+    // The *IDN? answer: manufacturer, model, device, version.
+    std::function<std::string()> identity;
+    // One line for the operator (the events window).
+    std::function<void(const QString&)> log;
+  };
+
+  explicit DiscoveryPublisher(Settings settings, QObject* parent = nullptr);
+  ~DiscoveryPublisher() override;
+
+  // Avahi's callbacks (AvahiClientState, AvahiEntryGroupState).
+  void clientChanged(AvahiClient* client, int state);
+  void groupChanged(AvahiEntryGroup* group, int state);
+
+ private:
+  void startClient();
+  // Adds both services under name_ and commits; says why when Avahi refuses.
+  void publish(AvahiEntryGroup* group);
+  void rename();  // to the next name Avahi proposes ("... #2")
+  void linkCheck();
+  AvahiStringList* txt() const;
+  void off(int error);
+  void stopClient();
+
+  Settings s_;
+  int interface_;  // AvahiIfIndex
+  int protocol_;   // AvahiProtocol
+  AvahiClient* client_ = nullptr;
+  AvahiEntryGroup* group_ = nullptr;
+  QString name_;
+  std::string identity_;
+  bool committed_ = false;  // the group holds both services (registering or established)
+  bool saidOff_ = false;
+  QTimer linkTimer_;
+};
