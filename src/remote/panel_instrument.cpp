@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -64,7 +65,7 @@ int realField(TRealSpinEdit* f, Quantity unit, const PanelInstrument::Call& call
 
 int intField(TSpinEdit* f, Quantity unit, const PanelInstrument::Call& call, std::string& reply) {
   const NumericLimits limits{static_cast<long double>(f->minValue()), static_cast<long double>(f->maxValue()),
-                         designValue(f), unit};
+                         designValue(f), unit, true};
   if (call.query) {
     int which = 0;
     if (int e = readLimitQuery(call.params, which)) return e;
@@ -103,6 +104,28 @@ int radioField(TRadioGroup* group, const char* keywords, const PanelInstrument::
   if (int e = readChoice(call.params[0], keywords, index)) return e;
   group->setItemIndex(index);
   return 0;
+}
+
+// One line of text in a line edit, as an operator could type it: no control characters, no
+// more than the field takes. Setting it runs the field's change handler.
+int textField(QLineEdit* edit, const Parameter& text) {
+  if (text.kind != ParamKind::String) return ParameterError;
+  const QString value = QString::fromUtf8(text.text.data(), qsizetype(text.text.size()));
+  for (QChar ch : value)
+    if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) return IllegalParameterValue;
+  if (value.size() > edit->maxLength()) return TooMuchData;
+  edit->setText(value);
+  return 0;
+}
+
+int textField(QLineEdit* edit, const PanelInstrument::Call& call, std::string& reply) {
+  if (call.query) {
+    if (!call.params.empty()) return ParameterNotAllowed;
+    reply = scpi::quoted(edit->text().toStdString());
+    return 0;
+  }
+  if (int e = expectParams(call.params, 1)) return e;
+  return textField(edit, call.params[0]);
 }
 
 std::uint32_t be24(const std::uint8_t* p) { return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2]; }
@@ -151,6 +174,7 @@ std::string PanelInstrument::identity() {
   return "QZ418,QZ418 control program," + device.toStdString() + "," + QZ418_VERSION;
 }
 
+// The link as SYSTem:LINK? tells it; the session's "no link" status bit reads it here too.
 int PanelInstrument::selfTest() { return deviceName().isEmpty() ? 1 : 0; }
 
 void PanelInstrument::reset() {
@@ -211,6 +235,8 @@ int PanelInstrument::execute(const Call& call, std::string& reply) {
     case Command::SceneCapture:
     case Command::SceneName:
     case Command::SceneSelect: return scene(call, reply);
+    case Command::SceneComment: return w_.scenes ? textField(w_.scenes->CommentEdit, call, reply) : UndefinedHeader;
+    case Command::DisplayComment: return textField(w_.panel->CommentEdit, call, reply);
     case Command::StatusDevice: return call.params.empty() ? statusDevice(reply) : ParameterNotAllowed;
     case Command::SystemLink: return call.params.empty() ? link(reply) : ParameterNotAllowed;
     case Command::SystemPacket: return call.params.empty() ? packet(reply) : ParameterNotAllowed;
@@ -313,14 +339,22 @@ int PanelInstrument::input(const Call& call, std::string& reply) {
   if (call.node.command == Command::InputRange) {
     static constexpr int kVolts[] = {300, 150, 50};
     TRadioGroup* r = w_.rxView->RangeRadioGroup;
+    // MIN and MAX are the smallest and the largest range, DEF a fresh panel's.
+    const int limitItem[] = {-1, 2, 0, int(designValue(r))};
     if (call.query) {
-      if (!call.params.empty()) return ParameterNotAllowed;
-      const int i = r->itemIndex();
+      int which = 0;
+      if (int e = readLimitQuery(call.params, which)) return e;
+      const int i = which ? limitItem[which] : r->itemIndex();
       reply = i >= 0 && i < 3 ? std::to_string(kVolts[i]) : "NONE";
       return 0;
     }
     if (int e = expectParams(call.params, 1)) return e;
     const Parameter& v = call.params[0];
+    if (int which = 0; v.kind == ParamKind::Mnemonic && readLimitQuery(call.params, which) == 0) {
+      r->setItemIndex(limitItem[which]);
+      w_.rxView->RangeRadioGroupClick();
+      return 0;
+    }
     if (v.kind != ParamKind::Number) return v.kind == ParamKind::Mnemonic ? IllegalParameterValue : ParameterError;
     if (!v.suffix.empty() && v.suffix != "V") return InvalidSuffix;
     int item = -1;
@@ -359,7 +393,7 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
     reply = std::to_string(s->ScenaRadioGroup->itemIndex() + 1);
     return 0;
   }
-  static const NumericLimits kSceneNumber{1, kSceneCount, 1, Quantity::None};
+  static const NumericLimits kSceneNumber{1, kSceneCount, 1, Quantity::None, true};
   auto sceneNumber = [&](int& n) {
     if (call.params.empty()) return int(MissingParameter);
     long double v = 0;
@@ -377,17 +411,8 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
     }
     if (int e = expectParams(call.params, 2)) return e;
     if (int e = sceneNumber(n)) return e;
-    const Parameter& text = call.params[1];
-    if (text.kind != ParamKind::String) return ParameterError;
-    const QString name = QString::fromUtf8(text.text.data(), qsizetype(text.text.size()));
-    // A name is one line of a scenario file: no control characters, and no more than an
-    // operator could type into the field.
-    for (QChar ch : name)
-      if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) return IllegalParameterValue;
-    QLineEdit* edit = s->Edit[std::size_t(n - 1)];
-    if (name.size() > edit->maxLength()) return TooMuchData;
-    edit->setText(name);  // the name field's change handler names the scene and the panel
-    return 0;
+    // The name field's change handler names the scene and the panel.
+    return textField(s->Edit[std::size_t(n - 1)], call.params[1]);
   }
   if (int e = expectParams(call.params, 1)) return e;
   if (int e = sceneNumber(n)) return e;
@@ -409,7 +434,7 @@ int PanelInstrument::statusDevice(std::string& reply) {
   if (!shownStatusBytes(w_.panel->FooterStatusBar->panelText(1), b)) {
     // No report shown (no device yet): every field unknown.
     reply = std::string("NONE,") + kNotANumber + "," + kNotANumber + ",NONE," + kNotANumber + "," + kNotANumber +
-            ",NONE,NONE,NONE," + kNotANumber + "," + kNotANumber;
+            ",NONE,NONE,NONE," + kNotANumber + "," + kNotANumber + "," + kNotANumber + "," + kNotANumber;
     return 0;
   }
   auto mode = [](int code) { return shortKeyword(kModes, std::min(code & 7, 4)); };
@@ -418,7 +443,10 @@ int PanelInstrument::statusDevice(std::string& reply) {
           formatNumber(be24(b + 6) / 83886.08L, 5) + "," + mode(b[2] >> 4) + "," +
           formatNumber(statusAmplitudeDb(be24(b + 9)), 2) + "," + formatNumber(be24(b + 12) / 83886.08L, 5) + "," +
           ((b[1] & 0x08) ? "300" : "150") + "," + (sync <= 2 ? shortKeyword(kSyncModes, sync) : "NONE") + "," +
-          ((b[1] & 0x01) ? "POS" : "NEG") + "," + std::to_string(128 - int(b[0])) + "," + std::to_string(b[15]);
+          ((b[1] & 0x01) ? "POS" : "NEG") + "," + std::to_string(128 - int(b[0])) + "," + std::to_string(b[15]) +
+          // Bit 2 clear: output 1's 20 dB divider is in (the panel's "-20дБ"); then the probe
+          // pulse's frequency in Hz.
+          "," + ((b[1] & 0x04) ? "0" : "1") + "," + std::to_string((b[16] << 8) | b[17]);
   return 0;
 }
 
@@ -448,6 +476,13 @@ int PanelInstrument::measurePulse(std::string& reply) {
   if (!w_.rxView) return UndefinedHeader;
   // The pulse page's search on the trace as drawn last, without its running averages: a
   // script asks for one trace.
+  // Nothing has been drawn before the first buffer: the trace is the flat zero line then, on
+  // which no pulse can be measured.
+  const rx::RxData& data = w_.rxView->rxData();
+  if (std::all_of(data.begin(), data.end(), [](double v) { return v == 0; })) {
+    reply = std::string(kNotANumber) + "," + kNotANumber;
+    return 0;
+  }
   const TChartSeries* trace = w_.rxView->Series1;
   const int n = trace->count();
   auto x = [trace](int i) { return trace->x(i); };

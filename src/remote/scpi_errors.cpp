@@ -31,13 +31,14 @@ std::uint8_t esrBitFor(int code) {
   return 0;
 }
 
-void ErrorQueue::push(int code) {
-  if (code == NoError) return;
+bool ErrorQueue::push(int code) {
+  if (code == NoError) return false;
   if (codes_.size() < kCapacity) {
     codes_.push_back(code);
-    return;
+    return false;
   }
   codes_.back() = QueueOverflow;
+  return true;
 }
 
 std::string ErrorQueue::pop() {
@@ -47,6 +48,12 @@ std::string ErrorQueue::pop() {
     codes_.pop_front();
   }
   return std::to_string(code) + ",\"" + errorText(code) + '"';
+}
+
+std::string ErrorQueue::popAll() {
+  std::string out = pop();
+  while (!codes_.empty()) out += ',' + pop();
+  return out;
 }
 
 }  // namespace scpi

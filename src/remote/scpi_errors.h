@@ -41,9 +41,33 @@ enum EsrBit : std::uint8_t {
 // Status byte bits.
 enum StbBit : std::uint8_t {
   StbErrorAvailable = 0x04,
+  StbQuestionableSummary = 0x08,
   StbMessageAvailable = 0x10,
   StbEventSummary = 0x20,
   StbRequestService = 0x40,
+  StbOperationSummary = 0x80,
+};
+
+// An SCPI status register of this server (OPERation, QUEStionable): the condition as last
+// seen, the event register latching the condition's rising bits, and the enable mask of the
+// register's summary bit in the status byte. Bit 15 is never used.
+struct StatusRegister {
+  std::uint16_t condition = 0;
+  std::uint16_t event = 0;
+  std::uint16_t enable = 0;
+  void update(std::uint16_t now) {
+    event = std::uint16_t(event | (now & ~condition));
+    condition = now;
+  }
+  bool summary() const { return (event & enable) != 0; }
+};
+
+// The meaning of the condition bits, for both the status registers and the docs.
+enum OperationBit : std::uint16_t {
+  OperationSettling = 0x0002,  // a setting of this connection waits for its transfer to the device
+};
+enum QuestionableBit : std::uint16_t {
+  QuestionableNoLink = 0x0200,  // no link to a device: settings go nowhere, reports are old
 };
 
 // The event status bit a code sets: -1xx command, -2xx execution, -3xx device, -4xx query.
@@ -54,10 +78,13 @@ std::uint8_t esrBitFor(int code);
 class ErrorQueue {
  public:
   static constexpr std::size_t kCapacity = 16;
-  void push(int code);
+  // True when the queue was full: the newest entry is -350 then.
+  bool push(int code);
   // The oldest error as the reply of SYSTem:ERRor? ('0,"No error"' when empty); removes it.
   std::string pop();
   void clear() { codes_.clear(); }
+  // Every error, oldest first, comma-separated, as SYSTem:ERRor:ALL? answers; empties the queue.
+  std::string popAll();
   bool empty() const { return codes_.empty(); }
   std::size_t size() const { return codes_.size(); }
 

@@ -12,7 +12,9 @@ namespace {
 
 bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+// IEEE 488.2 white space: every byte 0..32 but LF (which ends the line), so CR and NUL
+// anywhere in a line separate as a blank does.
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' ' && c != '\n'; }
 char toUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 // Reads one line; pos moves along. Each function returns an error code (0 when fine).
@@ -126,6 +128,7 @@ class Reader {
     const char c = peek();
     if (c == '"' || c == '\'') return readString(p, c);
     if (isDigit(c) || c == '+' || c == '-' || c == '.') return readNumber(p);
+    if (c == '#') return readNonDecimal(p);
     if (isAlpha(c)) {
       const std::size_t start = pos_;
       while (!atEnd() && (isAlpha(peek()) || isDigit(peek()) || peek() == '_')) ++pos_;
@@ -133,7 +136,29 @@ class Reader {
       p.text = upper(s_.substr(start, pos_ - start));
       return 0;
     }
-    return SyntaxError;  // '#' blocks and non-decimal numbers are not taken, nor anything else
+    return SyntaxError;
+  }
+
+  // #H hexadecimal, #Q octal, #B binary digits; no unit suffix. '#' blocks are not taken.
+  int readNonDecimal(Parameter& p) {
+    ++pos_;
+    if (atEnd()) return SyntaxError;
+    const char base = toUpper(peek());
+    const int radix = base == 'H' ? 16 : base == 'Q' ? 8 : base == 'B' ? 2 : 0;
+    if (radix == 0) return SyntaxError;
+    ++pos_;
+    long double v = 0;
+    std::size_t digits = 0;
+    for (; !atEnd(); ++pos_, ++digits) {
+      const char c = toUpper(peek());
+      const int d = isDigit(c) ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : radix;
+      if (d >= radix) break;
+      v = v * radix + d;  // beyond long double: infinite, refused by the range check
+    }
+    if (digits == 0) return SyntaxError;
+    p.kind = ParamKind::Number;
+    p.number = v;
+    return 0;
   }
 
   int readString(Parameter& p, char quote) {

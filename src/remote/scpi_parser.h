@@ -40,7 +40,8 @@ struct ParsedLine {
   int error = 0;
 };
 
-// A trailing CR is dropped (lines may end CR LF). Empty units (";;") are skipped.
+// CR, NUL and the other control characters but LF are white space (lines may end CR LF).
+// Empty units (";;") are skipped.
 ParsedLine parseLine(std::string_view line);
 
 // Upper-case ASCII.

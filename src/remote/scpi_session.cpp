@@ -6,17 +6,25 @@ namespace scpi {
 
 namespace {
 
-// The one integer parameter of *ESE and *SRE: 0..255 (rounded, as SCPI rounds numbers).
-int registerValue(const Unit& unit, std::uint8_t& out) {
-  if (unit.params.empty()) return MissingParameter;
-  if (unit.params.size() > 1) return ParameterNotAllowed;
-  const Parameter& p = unit.params[0];
+// The one integer parameter of *ESE, *SRE and the status enable registers: 0..max (rounded,
+// as SCPI rounds numbers).
+int registerValue(const std::vector<Parameter>& params, unsigned max, unsigned& out) {
+  if (params.empty()) return MissingParameter;
+  if (params.size() > 1) return ParameterNotAllowed;
+  const Parameter& p = params[0];
   if (p.kind != ParamKind::Number) return ParameterError;
   if (!p.suffix.empty()) return InvalidSuffix;
   const long double v = std::nearbyint(p.number);
-  if (!(v >= 0 && v <= 255)) return DataOutOfRange;
-  out = std::uint8_t(v);
+  if (!(v >= 0 && v <= max)) return DataOutOfRange;
+  out = unsigned(v);
   return 0;
+}
+
+int registerValue(const Unit& unit, std::uint8_t& out) {
+  unsigned v = 0;
+  const int e = registerValue(unit.params, 255, v);
+  if (!e) out = std::uint8_t(v);
+  return e;
 }
 
 bool isCommandClass(int code) { return code <= -100 && code > -200; }
@@ -38,7 +46,7 @@ void Session::receive(std::string_view bytes) {
 }
 
 void Session::pushError(int code) {
-  errors_.push(code);
+  if (errors_.push(code)) esr_ |= esrBitFor(QueueOverflow);
   esr_ |= esrBitFor(code);
 }
 
@@ -46,6 +54,8 @@ std::uint8_t Session::statusByte() const {
   std::uint8_t stb = 0;
   if (!errors_.empty()) stb |= StbErrorAvailable;
   if (esr_ & ese_) stb |= StbEventSummary;
+  if (questionable_.summary()) stb |= StbQuestionableSummary;
+  if (operation_.summary()) stb |= StbOperationSummary;
   if (stb & sre_ & ~StbRequestService) stb |= StbRequestService;
   return stb;
 }
@@ -144,6 +154,7 @@ Session::State Session::run(std::string& out, const std::function<bool()>& enoug
 }
 
 bool Session::runUnit(const Unit& unit) {
+  refreshConditions();
   if (unit.common)
     runCommon(unit);
   else
@@ -173,15 +184,21 @@ void Session::runCommon(const Unit& unit) {
   } else if (h == "RST") {
     if (commandOnly() && noParams() && !(error = instrument_.settingRefused())) {
       instrument_.reset();
+      noteSetting();
       asciiTrace_ = false;
       opcPending_ = false;
     }
+  } else if (h == "SAV" || h == "RCL") {
+    // The scenes are the device's setting memories: *SAV n and *RCL n are
+    // SCENe:CAPTure n and SCENe:APPLy n.
+    if (commandOnly()) error = runSetting(h == "SAV" ? Command::SceneCapture : Command::SceneApply, unit.params);
   } else if (h == "TST") {
     if (queryOnly()) addReply(std::to_string(instrument_.selfTest()));
   } else if (h == "CLS") {
     if (commandOnly() && noParams()) {
       errors_.clear();
       esr_ = 0;
+      operation_.event = questionable_.event = 0;
       opcPending_ = false;
     }
   } else if (h == "ESE") {
@@ -258,6 +275,14 @@ void Session::runTree(const Unit& unit) {
         error = ParameterNotAllowed;
       else
         addReply(errors_.pop());
+    } else if (node.command == Command::SystemErrorCount || node.command == Command::SystemErrorAll) {
+      if (!unit.params.empty())
+        error = ParameterNotAllowed;
+      else
+        addReply(node.command == Command::SystemErrorAll ? errors_.popAll() : std::to_string(errors_.size()));
+    } else if (node.command == Command::StatusEvent || node.command == Command::StatusCondition ||
+               node.command == Command::StatusEnable || node.command == Command::StatusPreset) {
+      error = runStatus(node.command, captures, unit);
     } else if (node.command == Command::SystemVersion) {
       if (!unit.params.empty())
         error = ParameterNotAllowed;
@@ -293,12 +318,62 @@ void Session::runTree(const Unit& unit) {
       if (!unit.query) error = instrument_.settingRefused();
       if (!error) error = instrument_.execute({node, captures, unit.params, unit.query, asciiTrace_}, reply);
       if (!error && unit.query) addReply(reply);
+      if (!error && !unit.query) noteSetting();
     }
   }
   if (error) {
     pushError(error);
     if (isCommandClass(error)) next_ = line_.units.size();
   }
+}
+
+int Session::runSetting(Command command, const std::vector<Parameter>& params) {
+  for (const CommandNode& node : commandTable()) {
+    if (node.command != command) continue;
+    if (int e = instrument_.settingRefused()) return e;
+    const Captures none;
+    std::string reply;
+    const int e = instrument_.execute({node, none, params, false, asciiTrace_}, reply);
+    if (!e) noteSetting();
+    return e;
+  }
+  return UndefinedHeader;
+}
+
+void Session::noteSetting() {
+  settingTarget_ = instrument_.packetsBuilt();
+  settingWaits_ = true;
+}
+
+void Session::refreshConditions() {
+  if (settingWaits_ && instrument_.lastTransferredPacket() > settingTarget_) settingWaits_ = false;
+  operation_.update(settingWaits_ ? OperationSettling : 0);
+  questionable_.update(instrument_.selfTest() != 0 ? QuestionableNoLink : 0);
+}
+
+int Session::runStatus(Command command, const Captures& captures, const Unit& unit) {
+  if (command == Command::StatusPreset) {
+    if (!unit.params.empty()) return ParameterNotAllowed;
+    operation_.enable = questionable_.enable = 0;
+    return 0;
+  }
+  StatusRegister& r = captures.values.at(0) == 0 ? operation_ : questionable_;
+  if (command == Command::StatusEnable && !unit.query) {
+    unsigned v = 0;
+    if (int e = registerValue(unit.params, 0xFFFF, v)) return e;
+    r.enable = std::uint16_t(v & 0x7FFF);
+    return 0;
+  }
+  if (!unit.params.empty()) return ParameterNotAllowed;
+  if (command == Command::StatusEnable) {
+    addReply(std::to_string(r.enable));
+  } else if (command == Command::StatusCondition) {
+    addReply(std::to_string(r.condition));
+  } else {
+    addReply(std::to_string(r.event));
+    r.event = 0;  // an event register is cleared by reading it
+  }
+  return 0;
 }
 
 }  // namespace scpi

@@ -87,6 +87,14 @@ class Session {
   void runTree(const Unit& unit);
   void addReply(std::string_view text);
   void checkOpc();
+  // A setting made outside the tree's own dispatch (*SAV, *RCL): as its command would run.
+  int runSetting(Command command, const std::vector<Parameter>& params);
+  // STATus:OPERation, STATus:QUEStionable and STATus:PRESet.
+  int runStatus(Command command, const Captures& captures, const Unit& unit);
+  // A setting went to the panel: it waits for a packet built from now on to be transferred.
+  void noteSetting();
+  // The status registers' conditions as they are now (before every unit).
+  void refreshConditions();
 
   Instrument& instrument_;
   ErrorQueue errors_;
@@ -94,6 +102,10 @@ class Session {
   std::uint8_t ese_ = 0;
   std::uint8_t sre_ = 0;
   bool asciiTrace_ = false;
+  StatusRegister operation_;
+  StatusRegister questionable_;
+  bool settingWaits_ = false;       // OPERation's settling bit: a setting not yet transferred
+  std::uint64_t settingTarget_ = 0;  // ... until a packet built after this one is
 
   std::string input_;         // received, not yet cut into lines
   std::size_t consumed_ = 0;  // bytes of input_ already taken

@@ -55,6 +55,7 @@ int readNumber(const Parameter& p, const NumericLimits& limits, long double& out
     v = f < 1 ? v / (1 / f) : v * f;
   }
   if (!std::isfinite(v)) return DataOutOfRange;  // the noise below would let infinity pass
+  if (limits.integer) v = std::round(v);
   // The field's own comparison: 80-bit parsing against limits from double literals must not
   // refuse a limit itself (0.1 against 0.1L).
   const long double scale = std::fabs(limits.max - limits.min);

@@ -26,6 +26,9 @@ struct NumericLimits {
   long double max = 0;
   long double def = 0;
   Quantity unit = Quantity::None;
+  // A whole-number field: the value is rounded (halves away from zero) before the limits are
+  // checked, as the field itself takes a typed "50.4".
+  bool integer = false;
 };
 
 // The value in the node's unit; MIN, MAX and DEF give the limits' values. A value outside

@@ -6,8 +6,11 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <clocale>
+#include <cstring>
 #include <memory>
 
 #include "panel/main_form.h"
@@ -267,6 +270,136 @@ TEST_F(PanelInstrumentTest, TraceAndPulseComeFromTheDrawnTrace) {
   const std::string text = send("TRAC:DATA?");
   EXPECT_EQ(std::count(text.begin(), text.end(), ','), 4095);
   EXPECT_EQ(text.substr(0, 2), "0,");
+}
+
+// The C library's numbers with a decimal comma for the whole process, as on an operator's
+// desktop; the locale is made privately (localedef into LOCPATH) when the machine has none.
+class RussianCLocale {
+ public:
+  RussianCLocale() {
+    before_ = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "ru_RU.UTF-8") &&
+        QProcess::execute("localedef", {"-i", "ru_RU", "-f", "UTF-8", dir_.filePath("ru_RU.UTF-8")}) == 0) {
+      qputenv("LOCPATH", dir_.path().toLocal8Bit());
+      std::setlocale(LC_ALL, "ru_RU.UTF-8");
+    }
+  }
+  ~RussianCLocale() {
+    std::setlocale(LC_ALL, before_.c_str());
+    qunsetenv("LOCPATH");
+  }
+  bool active() const { return std::strcmp(std::localeconv()->decimal_point, ",") == 0; }
+
+ private:
+  QTemporaryDir dir_;
+  std::string before_;
+};
+
+TEST_F(PanelInstrumentTest, EveryNodeOnBothChannelsSetsAndAnswersInShortAndLongForm) {
+  const RussianCLocale locale;
+  ASSERT_TRUE(locale.active()) << "no ru_RU locale, and localedef could not make one";
+  setAppFormatSettings(FormatSettings::russian());
+  // A report of two different channels: 1 off at 2.5 MHz (divider in), 2 on sine at 16 MHz,
+  // a probe pulse of 1000 Hz.
+  panel->ShowStatusReport({0x6C, 0x09, 0x34, 0xFF, 0xFF, 0xFF, 0x03, 0x33, 0x33, 0xC4, 0x71, 0xCD, 0x14, 0x7A, 0xE1,
+                           0x00, 0x03, 0xE8},
+                          0);
+  // '#' is the channel. The short form sets a and the long form reads it back; the long form
+  // sets b and the short form reads it; bad is refused with its error and changes nothing.
+  // Without a: a query-only node. a and b differ, and a differs from a fresh panel.
+  struct Row {
+    const char* shortForm;
+    const char* longForm;
+    const char* channels;
+    const char* a;
+    const char* replyA;
+    const char* b = nullptr;
+    const char* replyB = nullptr;
+    const char* bad = nullptr;
+    int error = 0;
+  };
+  const Row rows[] = {
+      {"SOUR#:MODE", "SOURCE#:MODE", "12", "ASER", "ASER", "SIN", "SIN", "TRI", -224},
+      {"SOUR#:PULS:AMPL", "SOURCE#:PULSE:AMPLITUDE", "12", "-12.3", "-12.3", "MIN", "-60.0", "0.5", -222},
+      {"SOUR#:PULS:SIGN", "SOURCE#:PULSE:SIGN", "12", "NEG", "NEG", "POS", "POS", "UP", -224},
+      {"SOUR#:PULS:DEL", "SOURCE#:PULSE:DELAY", "12", "0.1 MS", "100.000", "50NS", "0.050", "10 S", -222},
+      {"SOUR#:PULS:WIDT", "SOURCE#:PULSE:WIDTH", "12", "5 US", "5.000", "MAX", "320.000", "320.01", -222},
+      {"SOUR#:PULS:FREQ", "SOURCE#:PULSE:FREQUENCY", "12", "1.5E6HZ", "1.50", "16", "16.00", "16.01", -222},
+      {"SOUR#:PULS:RFM", "SOURCE#:PULSE:RFMODULATION", "12", "OFF", "0", "ON", "1", "2 DB", -131},
+      {"SOUR#:PULS:AM", "SOURCE#:PULSE:AM:STATE", "12", "1", "1", "OFF", "0", "MAYBE", -224},
+      {"SOUR#:PULS:AM:FREQ", "SOURCE#:PULSE:AM:FREQUENCY", "12", "2.5", "2.50", "0.05 MHZ", "50.00", "101", -222},
+      {"SOUR#:PULS:DIV", "SOURCE#:PULSE:DIVIDER", "1", "ON", "1", "OFF", "0", "\"ON\"", -220},
+      {"SOUR#:ASER:AMPL", "SOURCE#:ASERIES:AMPLITUDE", "12", "-7.5", "-7.5", "DEF", "-2.3", "-61", -222},
+      {"SOUR#:ASER:SIGN", "SOURCE#:ASERIES:SIGN", "12", "NEGATIVE", "NEG", "POSITIVE", "POS", "1", -220},
+      {"SOUR#:ASER:DEL", "SOURCE#:ASERIES:DELAY", "12", "80000", "80000.000", "100.2474", "100.245", "0.04", -222},
+      {"SOUR#:ASER:WIDT", "SOURCE#:ASERIES:WIDTH", "12", "1.0001", "1.000", "MIN", "0.050", "-1", -222},
+      {"SOUR#:ASER:FREQ", "SOURCE#:ASERIES:FREQUENCY", "12", "0.1", "0.10", "8 MHZ", "8.00", "1 DB", -131},
+      {"SOUR#:ASER:COUN", "SOURCE#:ASERIES:COUNT", "12", "7.4", "7", "50.4", "50", "50.5", -222},
+      {"SOUR#:ASER:PAUS", "SOURCE#:ASERIES:PAUSE", "12", "1", "1.000", "2 US", "2.000", "321", -222},
+      {"SOUR#:ASER:ATT", "SOURCE#:ASERIES:ATTENUATION", "12", "-3.5", "-3.5", "MIN", "-10.0", "0.1", -222},
+      {"SOUR#:ASER:DIV", "SOURCE#:ASERIES:DIVIDER", "1", "1", "1", "0", "0", "ON,OFF", -108},
+      {"SOUR#:FSER:AMPL", "SOURCE#:FSERIES:AMPLITUDE", "12", "-40", "-40.0", "0", "0.0", "LOUD", -224},
+      {"SOUR#:FSER:SIGN", "SOURCE#:FSERIES:SIGN", "12", "NEG", "NEG", "POS", "POS"},
+      {"SOUR#:FSER:DEL", "SOURCE#:FSERIES:DELAY", "12", "12.345", "12.345", "DEF", "100.245", "\"5\"", -220},
+      {"SOUR#:FSER:WIDT", "SOURCE#:FSERIES:WIDTH", "12", "2.5", "2.500", "320", "320.000"},
+      {"SOUR#:FSER:FREQ", "SOURCE#:FSERIES:FREQUENCY", "12", "16", "16.00", "MIN", "0.10"},
+      {"SOUR#:FSER:COUN", "SOURCE#:FSERIES:COUNT", "12", "10.5", "11", "#H1", "1", "0", -222},
+      {"SOUR#:FSER:PAUS", "SOURCE#:FSERIES:PAUSE", "12", "300", "300.000", "MAX", "320.000"},
+      {"SOUR#:FSER:STEP", "SOURCE#:FSERIES:STEP", "12", "1.25", "1.25", "MIN", "0.00", "2.01", -222},
+      {"SOUR#:FSER:DIV", "SOURCE#:FSERIES:DIVIDER", "1", "ON", "1", "OFF", "0"},
+      {"SOUR#:SIN:AMPL", "SOURCE#:SINUSOID:AMPLITUDE", "12", "-0.1", "-0.1", "-60", "-60.0"},
+      {"SOUR#:SIN:SIGN", "SOURCE#:SINUSOID:SIGN", "12", "NEG", "NEG", "POS", "POS"},
+      {"SOUR#:SIN:RFM", "SOURCE#:SINUSOID:RFMODULATION", "12", "0", "0", "1", "1"},
+      {"SOUR#:SIN:FREQ", "SOURCE#:SINUSOID:FREQUENCY", "12", "3.33", "3.33", "100 KHZ", "0.10"},
+      {"SOUR#:SIN:AM", "SOURCE#:SINUSOID:AM:STATE", "12", "ON", "1", "OFF", "0"},
+      {"SOUR#:SIN:AM:FREQ", "SOURCE#:SINUSOID:AM:FREQUENCY", "12", "99.99", "99.99", "10 HZ", "0.01"},
+      {"SOUR#:SIN:DIV", "SOURCE#:SINUSOID:DIVIDER", "1", "ON", "1", "OFF", "0"},
+      {"SOUR#:OFF:DIV", "SOURCE#:OFF:DIVIDER", "1", "ON", "1", "OFF", "0"},
+      // Calibration needs the channel on its sine page, and covers the other channel meanwhile.
+      {"SOUR#:MODE SIN;SIN:CAL", "SOURCE#:MODE SINUSOID;SINUSOID:CALIBRATION", "12", "ON", "1", "OFF", "0", "2 V",
+       -131},
+      {"TRIG:SOUR", "TRIGGER:SOURCE", "1", "EXT", "EXT", "CLOCK", "CLOC", "MANUAL", -224},
+      {"TRIG:SLOP", "TRIGGER:SLOPE", "1", "POS", "POS", "NEGATIVE", "NEG"},
+      {"TRIG:LEV", "TRIGGER:LEVEL", "1", "120.4", "120", "-40PCT", "-40", "121", -222},
+      {"TRIG:CLOC:PER", "TRIGGER:CLOCK:PERIOD", "1", "1 S", "1000000.0", "20", "20.0", "9.9", -222},
+      {"INP:RANG", "INPUT:RANGE", "1", "150", "150", "MIN", "50", "100", -224},
+      {"INP:LOAD", "INPUT:LOAD", "1", "50", "50", "HIGH", "HIGH", "75", -224},
+      {"DISP:COMM", "DISPLAY:COMMENT", "1", "'Стенд 1'", "\"Стенд 1\"", "\"a\"\"b\"", "\"a\"\"b\"", "\"a\tb\"", -224},
+      {"SCEN:COMM", "SCENE:COMMENT", "1", "'Поверка'", "\"Поверка\"", "\"x,y\"", "\"x,y\"", "5", -220},
+      {"FORM", "FORMAT:DATA", "1", "ASC", "ASC", "REAL,32", "REAL,32", "REAL,64", -224},
+      {"*ESE", "*ESE", "1", "255", "255", "0", "0", "256", -222},
+      {"*SRE", "*SRE", "1", "255", "191", "16", "16", "-1", -222},
+      {"STAT:OPER:ENAB", "STATUS:OPERATION:ENABLE", "1", "2", "2", "0", "0", "65536", -222},
+      {"STAT:QUES:ENAB", "STATUS:QUESTIONABLE:ENABLE", "1", "512", "512", "32767", "32767", "1 DB", -131},
+      {"STAT:DEV", "STATUS:DEVICE", "1", nullptr, "OFF,0.00,2.50000,SIN,-2.30,16.00000,300,AUTO,POS,20,0,1,1000"},
+      // No link here: the settings wait for a transfer, and nothing has been drawn.
+      {"STAT:OPER:COND", "STATUS:OPERATION:CONDITION", "1", nullptr, "2"},
+      {"STAT:QUES:COND", "STATUS:QUESTIONABLE:CONDITION", "1", nullptr, "512"},
+      {"MEAS:PULS", "MEASURE:PULSE", "1", nullptr, "9.91E37,9.91E37"},
+      {"SYST:VERS", "SYSTEM:VERSION", "1", nullptr, "1999.0"},
+      {"SYST:ERR:COUN", "SYSTEM:ERROR:COUNT", "1", nullptr, "0"},
+  };
+  for (const Row& r : rows) {
+    for (const char* c = r.channels; *c; ++c) {
+      auto header = [c](const char* form) { return QString(form).replace('#', QChar(*c)).toStdString(); };
+      const std::string shortForm = header(r.shortForm), longForm = header(r.longForm);
+      if (r.a) {
+        send(shortForm + " " + r.a);
+        EXPECT_EQ(send(longForm + "?"), r.replyA) << shortForm << " " << r.a;
+        send(longForm + " " + r.b);
+        EXPECT_EQ(send(shortForm + "?"), r.replyB) << longForm << " " << r.b;
+      } else {
+        EXPECT_EQ(send(shortForm + "?"), r.replyA) << shortForm;
+        EXPECT_EQ(send(longForm + "?"), r.replyA) << longForm;
+      }
+      EXPECT_EQ(send("SYST:ERR:ALL?"), "0,\"No error\"") << shortForm;
+      if (r.bad) {
+        send(shortForm + " " + r.bad);
+        EXPECT_EQ(error(), r.error) << shortForm << " " << r.bad;
+        EXPECT_EQ(send(shortForm + "?"), r.replyB) << shortForm << " " << r.bad;
+      }
+    }
+  }
 }
 
 }  // namespace

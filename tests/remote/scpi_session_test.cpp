@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "remote/scpi_session.h"
 
 using namespace scpi;
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -34,12 +36,13 @@ class FakeInstrument : public Instrument {
   }
   std::string identity() override { return "ID"; }
   void reset() override { ++resets; }
-  int selfTest() override { return 0; }
+  int selfTest() override { return linkDown; }
   std::uint64_t packetsBuilt() override { return built; }
   std::uint64_t lastTransferredPacket() override { return transferred; }
 
   std::vector<std::string> calls;
   int nextError = 0;
+  int linkDown = 0;
   int resets = 0;
   std::uint64_t built = 0;
   std::uint64_t transferred = 0;
@@ -64,10 +67,17 @@ struct SessionTest : ::testing::Test {
 
 TEST_F(SessionTest, HeadersReachTheCommandWithItsCapturesInShortAndLongForm) {
   struct Case {
-    const char* line;
+    std::string_view line;
     const char* call;
   };
   const Case cases[] = {
+      // CR, NUL and other control characters but LF are blanks.
+      {"\rSOUR1:PULS:AMPL\0-3\r\n"sv, "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(1 0 )[-3.000000]"},
+      {"SOUR1:ASER:COUN\r#h1f\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:COUNt(1 1 )[31.000000]"},
+      {"SOUR1:ASER:COUN #Q17\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:COUNt(1 1 )[15.000000]"},
+      {"SOUR1:ASER:COUN #B101\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:COUNt(1 1 )[5.000000]"},
+      {"*SAV 3\n", "SCENe:CAPTure()[3.000000]"},
+      {"*rcl 4\n", "SCENe:APPLy()[4.000000]"},
       {"SOUR1:PULS:AMPL -3\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(1 0 )[-3.000000]"},
       {"source2:aseries:amplitude -3DB\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:AMPLitude(2 1 )[-3.000000DB]"},
       {"SoUr:FsEr:WIDT 5 us\n", "SOURce#:PULSe|ASERies|FSERies|SINusoid:WIDTh(1 2 )[5.000000US]"},
@@ -81,7 +91,7 @@ TEST_F(SessionTest, HeadersReachTheCommandWithItsCapturesInShortAndLongForm) {
   };
   for (const Case& c : cases) {
     device.calls.clear();
-    send(c.line);
+    send(std::string(c.line));
     ASSERT_EQ(device.calls.size(), 1u) << c.line;
     EXPECT_EQ(device.calls[0], c.call) << c.line;
     EXPECT_TRUE(drainErrors().empty()) << c.line;
@@ -99,7 +109,10 @@ TEST_F(SessionTest, EveryErrorCodeComesWithItsTextAndItsEventBit) {
       {"SCEN:APPL? 1\n", "-100,\"Command error\"", EsrCommandError},
       {"SOUR1:MODE PULS%\n", "-102,\"Syntax error\"", EsrCommandError},
       {"SOUR1:MODE \"open\n", "-102,\"Syntax error\"", EsrCommandError},
-      {"SOUR1:MODE #HFF\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"SOUR1:MODE #HFG\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"SOUR1:MODE #12AB\n", "-102,\"Syntax error\"", EsrCommandError},
+      {"*SAV? 1\n", "-100,\"Command error\"", EsrCommandError},
+      {"STAT:OPER:ENAB 1,2\n", "-108,\"Parameter not allowed\"", EsrCommandError},
       {"*ESE 1,2\n", "-108,\"Parameter not allowed\"", EsrCommandError},
       {"*SRE\n", "-109,\"Missing parameter\"", EsrCommandError},
       {"SOUR1:PULSE:NOPE 1\n", "-113,\"Undefined header\"", EsrCommandError},
@@ -146,10 +159,11 @@ TEST_F(SessionTest, ACommandErrorDropsTheRestOfItsLineAnExecutionErrorDoesNot) {
 
 TEST_F(SessionTest, TheQueueHoldsSixteenAndMarksTheOverflow) {
   for (int i = 0; i < 20; ++i) send("BOGUS\n");
-  const std::vector<std::string> errors = drainErrors();
-  ASSERT_EQ(errors.size(), 16u);
-  EXPECT_EQ(errors[14], "-113,\"Undefined header\"");
-  EXPECT_EQ(errors[15], "-350,\"Queue overflow\"");
+  EXPECT_EQ(send("*ESR?;SYST:ERR:COUN?\n"), "40;16\n");  // command error and device error
+  std::string all;
+  for (int i = 0; i < 15; ++i) all += "-113,\"Undefined header\",";
+  EXPECT_EQ(send("SYSTEM:ERROR:ALL?\n"), all + "-350,\"Queue overflow\"\n");
+  EXPECT_EQ(send("SYST:ERR:ALL?;COUN?\n"), "0,\"No error\";0\n");
 }
 
 TEST_F(SessionTest, StatusByteSummarisesTheQueueAndTheEnabledEvents) {
@@ -164,6 +178,27 @@ TEST_F(SessionTest, StatusByteSummarisesTheQueueAndTheEnabledEvents) {
   EXPECT_EQ(send("*STB?;*ESR?\n"), "0;0\n");
   send("*RST\n");
   EXPECT_EQ(device.resets, 1);
+}
+
+TEST_F(SessionTest, OperationAndQuestionableRegistersFollowTransfersAndTheLink) {
+  device.built = device.transferred = 5;
+  EXPECT_EQ(send("STAT:OPER:COND?;:STAT:QUES:COND?;:STAT:OPER?;:STAT:QUES:EVEN?\n"), "0;0;0;0\n");
+  // A setting waits for a packet built after it.
+  send("SOUR1:MODE SIN;:STAT:OPER:ENAB 2\n");
+  EXPECT_EQ(send("*STB?;:STAT:OPER:COND?\n"), "128;2\n");
+  EXPECT_EQ(send("STAT:OPER?;:STAT:OPER?;*STB?\n"), "2;0;0\n");  // cleared by reading
+  device.built = device.transferred = 6;
+  EXPECT_EQ(send("STAT:OPER:COND?\n"), "0\n");
+  device.linkDown = 1;
+  EXPECT_EQ(send("STAT:QUES:ENAB 512;*STB?;:STAT:QUES:COND?\n"), "8;512\n");
+  // *CLS clears the events, not the condition; only a new rise sets the event again.
+  EXPECT_EQ(send("*CLS;*STB?;:STAT:QUES:COND?;EVEN?\n"), "0;512;0\n");
+  device.linkDown = 0;
+  send("*IDN?\n");
+  device.linkDown = 1;
+  EXPECT_EQ(send("*STB?\n"), "8\n");
+  EXPECT_EQ(send("STAT:PRES;*STB?;:STAT:QUES:ENAB?;:STAT:OPER:ENAB 65535;ENAB?\n"), "0;0;32767\n");
+  EXPECT_TRUE(drainErrors().empty());
 }
 
 TEST_F(SessionTest, OpcQueryAnswersOnlyAfterAPacketBuiltLaterIsTransferred) {
