@@ -1,7 +1,7 @@
 # Installation (GNUInstallDirs) and the Debian package (CPack), included from the top
 # CMakeLists.txt. `cmake --install` puts the three programs, the desktop entry, the icon,
-# the AppStream metadata, the udev rule and the manual pages under CMAKE_INSTALL_PREFIX;
-# scripts/package builds the .deb for the prefix /usr.
+# the AppStream metadata, the udev rule, the station's systemd user unit and the manual pages
+# under CMAKE_INSTALL_PREFIX; scripts/package builds the .deb for the prefix /usr.
 
 set(QZ418_APP_ID "org.qz418.qz418" CACHE STRING "AppStream component id of the program")
 set(QZ418_SCREENSHOT_URL "" CACHE STRING "https address of a screenshot for the AppStream metadata (none when empty)")
@@ -14,6 +14,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/qz418.svg DESTINATION ${CMAKE_INSTAL
 # udev reads rules from <prefix>/lib/udev/rules.d for the prefixes /usr and /usr/local, not
 # from the multiarch library folder.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d)
+# The test station as a systemd user service; user units, too, live in <prefix>/lib.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/qz418.service.in ${CMAKE_BINARY_DIR}/packaging/qz418.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/qz418.service DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
 
 set(QZ418_SCREENSHOTS "")
 if(QZ418_SCREENSHOT_URL)
