@@ -1,7 +1,7 @@
 # Installation (GNUInstallDirs) and the Debian package (CPack), included from the top
 # CMakeLists.txt. `cmake --install` puts the three programs, the desktop entry, the icon,
-# the AppStream metadata, the udev rule and the manual pages under CMAKE_INSTALL_PREFIX;
-# scripts/package builds the .deb for the prefix /usr.
+# the AppStream metadata, the udev rule, the station's systemd user unit and the manual pages
+# under CMAKE_INSTALL_PREFIX; scripts/package builds the .deb for the prefix /usr.
 
 set(QZ418_APP_ID "org.qz418.qz418" CACHE STRING "AppStream component id of the program")
 set(QZ418_SCREENSHOT_URL "" CACHE STRING "https address of a screenshot for the AppStream metadata (none when empty)")
@@ -12,12 +12,17 @@ install(TARGETS qz418 qz418-sim qz418-codes RUNTIME DESTINATION ${CMAKE_INSTALL_
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/qz418.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/qz418.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 # udev reads rules from <prefix>/lib/udev/rules.d for the prefixes /usr and /usr/local only (not
-# from the multiarch library folder, nor from a home folder): elsewhere the rule must go to
-# /etc/udev/rules.d, which takes root, so the install says so instead of leaving a dead copy.
+# from the multiarch library folder, nor from a home folder), and systemd user units likewise
+# from <prefix>/lib/systemd/user: elsewhere the rule must go to /etc/udev/rules.d, which takes
+# root, so the install says so instead of leaving a dead copy.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/qz418.service.in ${CMAKE_BINARY_DIR}/packaging/qz418.service @ONLY)
 if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?/?$")
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/udev/rules.d)
+  # The test station as a systemd user service.
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/qz418.service DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
 else()
   install(CODE "message(STATUS \"udev reads no rules under ${CMAKE_INSTALL_PREFIX}: for a real synthesizer run once: sudo cp ${CMAKE_SOURCE_DIR}/packaging/60-qz418.rules /etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm trigger\")")
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/qz418.service DESTINATION ${CMAKE_INSTALL_DATADIR}/systemd/user)
 endif()
 
 set(QZ418_SCREENSHOTS "")

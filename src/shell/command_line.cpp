@@ -6,10 +6,15 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: qz418 [--scpi] [--scpi-port PORT] [--scpi-listen ADDRESS]\n"
+    "Usage: qz418 [--unattended] [--scpi] [--scpi-port PORT] [--scpi-listen ADDRESS]\n"
     "Control program of the QZ418 two-channel test-signal synthesizer.\n"
     "\n"
     "Options:\n"
+    "  --unattended           no one at the screen (a test station): the message boxes the\n"
+    "                         program raises on its own (file errors, the drive question at\n"
+    "                         exit, a second copy) are answered at once and logged to stderr;\n"
+    "                         a second copy ends with exit code 1; offscreen when there is\n"
+    "                         no display\n"
     "  --scpi                 accept SCPI commands over TCP (port 5025, loopback only)\n"
     "  --scpi-port PORT       TCP port of the SCPI server (implies --scpi)\n"
     "  --scpi-listen ADDRESS  address the SCPI server listens on (implies --scpi)\n"
@@ -31,7 +36,8 @@ std::optional<int> parseCommandLine(const QStringList& arguments, CommandLine& o
   const QCommandLineOption scpi(QStringLiteral("scpi"));
   const QCommandLineOption port(QStringLiteral("scpi-port"), QString(), QStringLiteral("PORT"));
   const QCommandLineOption listen(QStringLiteral("scpi-listen"), QString(), QStringLiteral("ADDRESS"));
-  p.addOptions({help, version, scpi, port, listen});
+  const QCommandLineOption unattended(QStringLiteral("unattended"));
+  p.addOptions({help, version, unattended, scpi, port, listen});
   if (!p.parse(QStringList{QStringLiteral("qz418")} + arguments)) return usageError(p.errorText());
   if (!p.positionalArguments().isEmpty())
     return usageError(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
@@ -43,6 +49,7 @@ std::optional<int> parseCommandLine(const QStringList& arguments, CommandLine& o
     std::printf("qz418 %s\n", QZ418_VERSION);
     return 0;
   }
+  out.unattended = p.isSet(unattended);
   out.scpi = p.isSet(scpi) || p.isSet(port) || p.isSet(listen);
   if (p.isSet(port)) {
     bool ok = false;

@@ -7,6 +7,8 @@
 // What the command line of qz418 asks for. With no arguments the program starts as it
 // always did: the panel, no remote control.
 struct CommandLine {
+  // No one at the screen: the boxes the program raises on its own do not wait.
+  bool unattended = false;
   // Remote control over SCPI (off unless asked for).
   bool scpi = false;
   quint16 scpiPort = 5025;

@@ -1,6 +1,7 @@
 #include "shell/startup.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 
 #include "base/number_text.h"
 #include "panel/main_form.h"
@@ -36,11 +38,44 @@ namespace {
 const char* const kAlreadyRunning =
     "Программа управления синтезатором QZ418 уже работает.\rЗапуск копий ЗАПРЕЩЕН!!!";
 
+// Where the program's life is, for the boxes of an unattended run: those raised while the
+// windows are made (a damaged file) and during the exit (the drive question, a file that cannot
+// be written) are the program's own; between the two, a box follows an operator's click.
+struct Life {
+  // From the end of the start-up to the end of the message loop.
+  bool running = false;
+  const TMainForm* panel = nullptr;
+  // The events window's log, once that window exists.
+  std::function<void(const QString&)> eventsLog;
+
+  bool boxesAreOwn() const { return !running || (panel && panel->isClosing()); }
+};
+Life life;
+
 // Test runs set QZ418_DIALOG_LOG to a file: message boxes are then written there and
-// answered without a screen, so a second copy can be started and checked unattended.
-void installTestDialogsIfAsked() {
+// answered without a screen, so a second copy can be started and checked unattended; with
+// QZ418_DIALOG_RELEASE also set, each box waits until that file exists. An unattended run
+// answers the program's own boxes itself and leaves the rest to those or to Qt's.
+void installDialogsFor(const CommandLine& commandLine) {
   const QString log = qEnvironmentVariable("QZ418_DIALOG_LOG");
-  if (!log.isEmpty()) installDialogs(std::make_unique<LoggingDialogs>(log));
+  if (!log.isEmpty())
+    installDialogs(std::make_unique<LoggingDialogs>(log, qEnvironmentVariable("QZ418_DIALOG_RELEASE")));
+  if (!commandLine.unattended) return;
+  std::unique_ptr<Dialogs> inner = installDialogs(nullptr);
+  installDialogs(std::make_unique<UnattendedDialogs>(
+      std::move(inner), [] { return life.boxesAreOwn(); },
+      [](const QString& line) {
+        std::fprintf(stderr, "qz418: %s\n", line.toLocal8Bit().constData());
+        if (life.eventsLog) life.eventsLog(line);
+      }));
+}
+
+// A station with no screen at all needs no window system: Qt's offscreen platform, unless the
+// operator named one.
+void chooseOffscreenWithoutDisplay(const CommandLine& commandLine) {
+  if (commandLine.unattended && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 // Answers a message box with the answer that lets the exit save: Yes to the drive question,
@@ -112,9 +147,27 @@ void requestExit(TMainForm* mainForm, ExitInsistence* insistence, bool queued) {
     mainForm->close();
 }
 
-// SIGTERM and SIGINT end the program the way its exit button does, so the state is saved
-// when the machine shuts down or a script stops it. The handler only writes to a pipe; the
-// main thread reads it from the event loop (also from a message box's loop during the exit).
+// The termination signals end the program the way its exit button does, so the state is saved
+// when the machine shuts down or a service manager stops it (TERM), on Ctrl+C (INT) and when
+// its terminal or SSH session goes (HUP). The handler only writes to a pipe; the main thread
+// reads it from the event loop (also from a message box's loop during the exit).
+//
+// Until the start-up has finished they are blocked, in every thread (each inherits the mask of
+// the thread that made it): a signal meanwhile would otherwise kill the program unsaved, and
+// acting on it in a start-up box's loop would save a half-made panel over the user's state.
+// Blocked, it waits, and is acted on once the main thread unblocks it.
+sigset_t terminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+
+void holdTerminationSignals(bool hold) {
+  const sigset_t set = terminationSignals();
+  pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -136,10 +189,9 @@ void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
   });
   struct sigaction sa {};
   sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
+  sa.sa_mask = terminationSignals();
   sa.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace
@@ -164,30 +216,41 @@ void setUpApplication() {
 }
 
 int runProgram(int argc, char** argv) {
+  // Before anything else, and before any thread exists (Qt's, libusb's and udev's inherit it).
+  holdTerminationSignals(true);
   // Help, version and usage errors need neither a display nor the single-copy guard.
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   CommandLine commandLine;
   if (const std::optional<int> rc = parseCommandLine(arguments, commandLine)) return *rc;
+  chooseOffscreenWithoutDisplay(commandLine);
 
   SingleInstanceGuard guard("QZ418");
   if (guard.state() == SingleInstanceGuard::State::AlreadyRunning) {
+    // Nothing to save here: while the box waits, a signal ends this copy at once.
+    holdTerminationSignals(false);
+    installDialogsFor(commandLine);
+    const QString text = QString::fromUtf8(kAlreadyRunning);
+    if (commandLine.unattended) {
+      // Answered and logged by the unattended dialogs; a service manager sees the failure.
+      dialogs().information(nullptr, QStringLiteral("QZ418"), text);
+      return 1;
+    }
     // Qt needs an application object to show any box; no window of the program is made.
     QApplication app(argc, argv);
-    installTestDialogsIfAsked();
-    std::fprintf(stderr, "qz418: %s\n",
-                 QString::fromUtf8(kAlreadyRunning).replace(u'\r', u' ').toLocal8Bit().constData());
-    dialogs().information(nullptr, QStringLiteral("QZ418"), QString::fromUtf8(kAlreadyRunning));
+    std::fprintf(stderr, "qz418: %s\n", QString(text).replace(u'\r', u' ').toLocal8Bit().constData());
+    dialogs().information(nullptr, QStringLiteral("QZ418"), text);
     return 0;
   }
 
   QApplication app(argc, argv);
   setUpApplication();
-  installTestDialogsIfAsked();
+  installDialogsFor(commandLine);
 
   // The fixed order: the events window starts the exchange, whose first hand-overs go
   // to the panel and the receive view, so it comes last.
   auto* mainForm = new TMainForm;
+  life.panel = mainForm;
   // The receive view reads its own section of the state file while it is created.
   TRxDrawForm::loadOwnSection = [](QWidget* w) {
     const QString stateFile = stateFileForReading();
@@ -196,6 +259,7 @@ int runProgram(int argc, char** argv) {
   auto* rxDrawForm = new TRxDrawForm;
   auto* schemaForm = new TSchemaForm;
   auto* linkForm = new TLinkForm(systemLinkPlatform());
+  life.eventsLog = [linkForm](const QString& line) { linkForm->AddLogLine(line); };
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
   auto* insistence = new ExitInsistence(mainForm);
   closeOnSignals(mainForm, insistence);
@@ -204,8 +268,12 @@ int runProgram(int argc, char** argv) {
                    [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence, false); });
   mainForm->show();
   std::unique_ptr<RemoteControl> remote = startRemoteControl(commandLine, {mainForm, rxDrawForm, schemaForm, linkForm});
+  // Started: a signal held meanwhile is now delivered, and its exit saves the whole state.
+  life.running = true;
+  holdTerminationSignals(false);
 
   int rc = QApplication::exec();
+  life = Life{};
   remote.reset();
   // A file the exit could not write (the operator has seen why) ends the program with 1.
   if (rc == 0 && mainForm->exitSaveFailed()) rc = 1;

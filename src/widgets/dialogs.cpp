@@ -5,30 +5,24 @@
 
 namespace {
 
-// The caption of a box whose caller gives none. Spelled out: the application has no display
-// name, since Qt would append one to every window title.
-QString captionOrDefault(const QString& caption) {
-  return caption.isEmpty() ? QStringLiteral("QZ418") : caption;
-}
-
 class QtDialogs final : public Dialogs {
  public:
   void information(QWidget* parent, const QString& caption, const QString& text) override {
-    QMessageBox::information(parent, captionOrDefault(caption), displayText(text));
+    QMessageBox::information(parent, shownCaption(caption), displayText(text));
   }
   void warning(QWidget* parent, const QString& caption, const QString& text) override {
-    QMessageBox::warning(parent, captionOrDefault(caption), displayText(text));
+    QMessageBox::warning(parent, shownCaption(caption), displayText(text));
   }
   bool warningYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::warning(parent, captionOrDefault(caption), displayText(text),
+    return QMessageBox::warning(parent, shownCaption(caption), displayText(text),
                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   bool confirmYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::question(parent, captionOrDefault(caption), displayText(text),
+    return QMessageBox::question(parent, shownCaption(caption), displayText(text),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   bool informationYesNo(QWidget* parent, const QString& caption, const QString& text) override {
-    return QMessageBox::information(parent, captionOrDefault(caption), displayText(text),
+    return QMessageBox::information(parent, shownCaption(caption), displayText(text),
                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   QString openFile(QWidget* parent, const FileDialogRequest& r) override {
@@ -65,6 +59,10 @@ std::unique_ptr<Dialogs> installDialogs(std::unique_ptr<Dialogs> d) {
   current() = d ? std::move(d) : std::make_unique<QtDialogs>();
   return previous;
 }
+
+// Spelled out: the application has no display name, since Qt would append one to every window
+// title.
+QString shownCaption(const QString& caption) { return caption.isEmpty() ? QStringLiteral("QZ418") : caption; }
 
 QString displayText(const QString& text) {
   QString t = text;

@@ -38,5 +38,8 @@ Dialogs& dialogs();
 // Installs d (taking ownership); nullptr restores the Qt implementation. Returns the previous one.
 std::unique_ptr<Dialogs> installDialogs(std::unique_ptr<Dialogs> d);
 
+// The caption a box shows: the given one, "QZ418" when it is empty.
+QString shownCaption(const QString& caption);
+
 // Turns the carriage returns of the program's texts into line breaks for display.
 QString displayText(const QString& text);

@@ -16,7 +16,7 @@ fail() {
 }
 note() { echo "package test: $*"; }
 need() { command -v "$1" >/dev/null || fail "$1 is missing (scripts/install-deps installs it)"; }
-for tool in cpack dpkg-deb Xvfb setpriv desktop-file-validate appstreamcli man file; do need "$tool"; done
+for tool in cpack dpkg-deb Xvfb setpriv desktop-file-validate appstreamcli man file systemd-analyze; do need "$tool"; done
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 prefix=$(cache CMAKE_INSTALL_PREFIX)
@@ -58,7 +58,7 @@ dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 p=${prefix#/}
 expected=(
   "$p/bin/qz418" "$p/bin/qz418-codes" "$p/bin/qz418-sim"
-  "$p/lib/udev/rules.d/60-qz418.rules"
+  "$p/lib/udev/rules.d/60-qz418.rules" "$p/lib/systemd/user/qz418.service"
   "$p/share/applications/qz418.desktop"
   "$p/share/doc/qz418/changelog.gz" "$p/share/doc/qz418/copyright"
   "$p/share/icons/hicolor/256x256/apps/qz418.png" "$p/share/icons/hicolor/48x48/apps/qz418.png"
@@ -87,6 +87,15 @@ for page in qz418 qz418-sim qz418-codes; do
   grep -q "^SYNOPSIS" <<<"$text" && grep -q "^DESCRIPTION" <<<"$text" && grep -q -- "--version" <<<"$text" ||
     fail "man page $page lacks a section"
 done
+# The station's user unit starts the installed program. systemd-analyze checks that the command
+# and the manual page it names exist: the copy it checks names the unpacked program, and man
+# looks among the unpacked pages. It needs a runtime folder of its own.
+unit=$root/$p/lib/systemd/user/qz418.service
+grep -qx "ExecStart=$prefix/bin/qz418 --unattended --scpi" "$unit" || fail "the unit starts: $(grep ExecStart "$unit")"
+mkdir -p "$work/unit" "$work/unit-run" && chmod 700 "$work/unit-run"
+sed "s|^ExecStart=$prefix/bin/|ExecStart=$root/$p/bin/|" "$unit" >"$work/unit/qz418.service"
+MANPATH=$root/$p/share/man XDG_RUNTIME_DIR=$work/unit-run systemd-analyze --user verify "$work/unit/qz418.service" >"$work/unit.log" 2>&1 &&
+  [[ ! -s "$work/unit.log" ]] || { cat "$work/unit.log"; fail "systemd-analyze --user verify qz418.service"; }
 if command -v lintian >/dev/null; then
   lintian --fail-on error --suppress-tags-from-file /dev/null "$deb" >"$work/lintian.log" 2>&1 ||
     { cat "$work/lintian.log"; fail "lintian reports an error"; }

@@ -1,6 +1,7 @@
 // The three programs' command lines: help and version on stdout with exit 0, anything else
 // they do not know as a usage on stderr with exit 2 -- without a display, and before the
-// single-copy guard (a copy running elsewhere does not stop --help).
+// single-copy guard (a copy running elsewhere does not stop --help). An unattended second copy
+// ends with 1, saying why, without a display either.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -34,13 +35,15 @@ TEST(CommandLines, HelpVersionAndUsageErrors) {
     QString out;  // a regular expression the whole output must match
     QString err;
   } cases[] = {
-      {qz418Path(), {"--help"}, 0, "Usage: qz418 .*--scpi-port PORT.*--version.*", ""},
+      {qz418Path(), {"--help"}, 0, "Usage: qz418 .*--unattended.*--scpi-port PORT.*--version.*", ""},
       {qz418Path(), {"-h"}, 0, "Usage: qz418 .*", ""},
       {qz418Path(), {"--version"}, 0, "qz418 " + version + "\n", ""},
       {qz418Path(), {"-v"}, 0, "qz418 " + version + "\n", ""},
       {qz418Path(), {"--bogus"}, 2, "", "qz418: Unknown option 'bogus'.\nUsage: qz418 .*"},
       {qz418Path(), {"project.qz4"}, 2, "", "qz418: unexpected argument: project.qz4\nUsage: .*"},
       {qz418Path(), {"--scpi-port", "70000"}, 2, "", "qz418: bad port: 70000\nUsage: .*"},
+      // A second copy at a station: its message answered, on one line, and no display needed.
+      {qz418Path(), {"--unattended"}, 1, "", "qz418: \\[QZ418\\] Программа .* работает\\. Запуск .* -> OK\n"},
       {qz418SimPath(), {"--help"}, 0, "Usage: qz418-sim .*--drop-every N.*scene N.*", ""},
       {qz418SimPath(), {"--version"}, 0, "qz418-sim " + version + "\n", ""},
       {qz418SimPath(), {"--bogus"}, 2, "", "qz418-sim: Unknown option 'bogus'.\nUsage: qz418-sim .*"},
