@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "  unplug              remove the socket, as if the device were unplugged\n"
     "  plug                create it again\n"
     "  hangup              close every connection (the device stays plugged in)\n"
+    "  hangup always       close every connection, and each new one as soon as it is\n"
+    "                      accepted, until \"hangup never\"\n"
     "  garble              the next answer repeats an answered sequence number\n"
     "  quit                end (so do SIGINT, SIGTERM and SIGHUP; end of input does not)\n";
 

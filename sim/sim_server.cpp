@@ -189,10 +189,15 @@ bool SimServer::command(const std::string& line) {
     std::printf("qz418-sim: unplugged\n");
   } else if (cmd == "plug" && w.size() == 1) {
     plug();
-  } else if (cmd == "hangup" && w.size() == 1) {
+  } else if (cmd == "hangup" && (w.size() == 1 || (w.size() == 2 && (w[1] == "always" || w[1] == "never")))) {
     // The device closes every connection but stays plugged in: it can be opened again.
-    for (auto& c : clients_) ::close(c->fd), c->fd = -1;
-    std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->fd < 0; });
+    // "always": it goes on closing each new one at once, a device that never gets a packet
+    // through while it stays listed; "never" ends that.
+    if (w.size() == 2) hangUpAlways_ = w[1] == "always";
+    if (w.size() == 1 || hangUpAlways_) {
+      for (auto& c : clients_) ::close(c->fd), c->fd = -1;
+      std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->fd < 0; });
+    }
   } else if (cmd == "garble" && w.size() == 1) {
     garbleNext_ = true;
   } else if (cmd == "quit" && w.size() == 1) {
@@ -216,7 +221,7 @@ void SimServer::acceptClients() {
   for (;;) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    if (clients_.size() >= kMaxClients) {
+    if (hangUpAlways_ || clients_.size() >= kMaxClients) {
       ::close(fd);
       continue;
     }

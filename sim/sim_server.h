@@ -61,6 +61,7 @@ class SimServer {
   std::vector<std::unique_ptr<Client>> clients_;
   unsigned long long requests_ = 0;
   bool garbleNext_ = false;  // the next answer repeats an answered sequence number
+  bool hangUpAlways_ = false;  // every connection is closed as soon as it is accepted
   std::FILE* log_ = nullptr;
   long long startMs_ = 0;
 };

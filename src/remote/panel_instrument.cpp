@@ -159,8 +159,14 @@ std::uint64_t PanelInstrument::lastTransferredPacket() {
   return transferredCounter ? transferredCounter() : TUSB_Thread::lastTransferredPacket();
 }
 
+std::uint64_t PanelInstrument::linkId() { return w_.link ? w_.link->linkId() : 0; }
+
+std::uint64_t PanelInstrument::transfersCompleted() {
+  return transferredCounter ? transferredCounter() : TUSB_Thread::commandTransfersCompleted();
+}
+
 QString PanelInstrument::deviceName() const {
-  if (!w_.link || !w_.link->currentThread() || !w_.link->currentThread()->hasDevice()) return {};
+  if (!w_.link || !w_.link->linkUp()) return {};
   const QString path = w_.link->currentDevicePath();
   if (isVirtualDevicePath(path)) return QFileInfo(path).completeBaseName();
   return path;
@@ -431,8 +437,8 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
 
 int PanelInstrument::statusDevice(std::string& reply) {
   std::uint8_t b[18];
-  if (!shownStatusBytes(w_.panel->FooterStatusBar->panelText(1), b)) {
-    // No report shown (no device yet): every field unknown.
+  if (deviceName().isEmpty() || !shownStatusBytes(w_.panel->FooterStatusBar->panelText(1), b)) {
+    // No link (the report shown is an old one) or no report yet: every field unknown.
     reply = std::string("NONE,") + kNotANumber + "," + kNotANumber + ",NONE," + kNotANumber + "," + kNotANumber +
             ",NONE,NONE,NONE," + kNotANumber + "," + kNotANumber + "," + kNotANumber + "," + kNotANumber;
     return 0;
@@ -459,7 +465,7 @@ int PanelInstrument::link(std::string& reply) {
 int PanelInstrument::packet(std::string& reply) {
   std::array<std::uint8_t, kCommandPacketSize> bytes{};
   TUSB_Thread* t = w_.link ? w_.link->currentThread() : nullptr;
-  if (t && t->hasDevice())
+  if (t && t->hasDevice() && w_.link->linkUp())
     std::memcpy(bytes.data(), t->commandPayload().data(), bytes.size());
   else
     w_.panel->BuildCommandPacket(bytes);  // no exchange: the packet the panel would send

@@ -34,6 +34,9 @@ class PanelInstrument : public scpi::Instrument {
   int selfTest() override;
   std::uint64_t packetsBuilt() override;
   std::uint64_t lastTransferredPacket() override;
+  // The link window's link state: every answer about the device follows it.
+  std::uint64_t linkId() override;
+  std::uint64_t transfersCompleted() override;
 
   // Where the transfer counters come from (the exchange thread's by default; tests count).
   std::function<std::uint64_t()> packetsBuiltCounter;
@@ -49,7 +52,8 @@ class PanelInstrument : public scpi::Instrument {
   int packet(std::string& reply);
   int measurePulse(std::string& reply);
   int traceData(const Call& call, std::string& reply);
-  // The device's name: a virtual synthesizer's name, a real one's device path; empty if none.
+  // The device's name: a virtual synthesizer's name, a real one's device path; empty while
+  // the link is down.
   QString deviceName() const;
 
   Windows w_;

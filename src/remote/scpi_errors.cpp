@@ -17,6 +17,8 @@ const char* errorText(int code) {
     case DataOutOfRange: return "Data out of range";
     case TooMuchData: return "Too much data";
     case IllegalParameterValue: return "Illegal parameter value";
+    case HardwareError: return "Hardware error";
+    case HardwareMissing: return "Hardware missing";
     case QueueOverflow: return "Queue overflow";
     case QueryInterrupted: return "Query INTERRUPTED";
     default: return "Unknown error";

@@ -22,6 +22,8 @@ enum ErrorCode : int {
   DataOutOfRange = -222,         // a value outside the field's limits; nothing is changed
   TooMuchData = -223,            // a line longer than the limit, a text too long for its field
   IllegalParameterValue = -224,  // a name that is not one of the choices
+  HardwareError = -240,          // the device stopped answering while a command waited for it
+  HardwareMissing = -241,        // no device to wait for, or it went away meanwhile
   QueueOverflow = -350,          // the queue was full; errors were lost
   QueryInterrupted = -410,       // an answer dropped because the client does not read
 };

@@ -4,7 +4,30 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+
+namespace {
+
+// Acknowledges what was just read at once instead of up to 40 ms later: a client that leaves
+// Nagle's algorithm on (PyVISA's socket back end does) holds each write back until the one
+// before is acknowledged, and most commands have no reply for an acknowledgement to ride on.
+// The system falls back to delayed acknowledgements by itself, hence after every read.
+void acknowledgeAtOnce(QTcpSocket* socket) {
+#ifdef TCP_QUICKACK
+  const qintptr fd = socket->socketDescriptor();
+  if (fd < 0) return;
+  const int one = 1;
+  ::setsockopt(int(fd), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#else
+  (void)socket;
+#endif
+}
+
+}  // namespace
 
 struct ScpiServer::Connection {
   explicit Connection(scpi::Instrument& instrument) : session(instrument) {}
@@ -13,6 +36,7 @@ struct ScpiServer::Connection {
   scpi::Session::State state = scpi::Session::State::Idle;
   bool scheduled = false;
   bool dead = false;  // disconnected; removed after the current event
+  bool held = false;  // its replies wait above kPauseOutput: not read until they go out
   std::string out;
 };
 
@@ -50,7 +74,16 @@ void ScpiServer::accept() {
     socket->setReadBufferSize(qint64(scpi::Session::kMaxLine) + 2);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     Connection* raw = c.get();
-    connect(socket, &QTcpSocket::readyRead, this, [this, raw] { schedule(raw); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, raw] {
+      acknowledgeAtOnce(raw->socket);
+      schedule(raw);
+    });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] {
+      if (raw->held && raw->socket->bytesToWrite() <= kPauseOutput) {
+        raw->held = false;
+        schedule(raw);
+      }
+    });
     connect(socket, &QTcpSocket::disconnected, this, [this, raw] { drop(raw); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, raw](QAbstractSocket::SocketError) {
       if (raw->socket->state() != QAbstractSocket::ConnectedState) drop(raw);
@@ -94,6 +127,12 @@ void ScpiServer::schedule(Connection* c) {
 
 void ScpiServer::serve(Connection* c) {
   QTcpSocket* socket = c->socket;
+  // Neither read nor run for a client that leaves its answers unread: bytesWritten brings it
+  // back. An *OPC? under way waits meanwhile too; its outcome cannot reach the client sooner.
+  if (socket->bytesToWrite() > kPauseOutput) {
+    c->held = true;
+    return;
+  }
   // Take what the session has room for; the rest waits in the socket.
   char buf[16384];
   for (;;) {
@@ -107,14 +146,20 @@ void ScpiServer::serve(Connection* c) {
   // A slice of at most about kSliceMs: the exchange's next hand-over waits no longer.
   QElapsedTimer slice;
   slice.start();
-  c->state = c->session.run(c->out, [&slice] { return slice.elapsed() >= kSliceMs; });
+  const qint64 pending = socket->bytesToWrite();
+  c->state = c->session.run(c->out, [&] {
+    return slice.elapsed() >= kSliceMs || pending + qint64(c->out.size()) > kPauseOutput;
+  });
   if (!c->out.empty()) {
     if (socket->bytesToWrite() + qint64(c->out.size()) > kMaxPendingOutput)
       c->session.pushError(scpi::QueryInterrupted);  // the client does not read: drop the answer
     else
       socket->write(c->out.data(), qint64(c->out.size()));
   }
-  if (c->state == scpi::Session::State::Busy || (c->state == scpi::Session::State::Idle && socket->bytesAvailable() > 0))
+  if (socket->bytesToWrite() > kPauseOutput)
+    c->held = true;
+  else if (c->state == scpi::Session::State::Busy ||
+           (c->state == scpi::Session::State::Idle && socket->bytesAvailable() > 0))
     schedule(c);
   if (c->state == scpi::Session::State::Waiting || c->session.opcPending()) {
     if (!waitTimer_.isActive()) waitTimer_.start();
@@ -127,7 +172,7 @@ void ScpiServer::poll() {
     Connection* c = connections_[i].get();
     if (c->dead) continue;
     if (c->state == scpi::Session::State::Waiting || c->session.opcPending()) {
-      if (!c->scheduled) serve(c);
+      if (!c->scheduled && !c->held) serve(c);
       waiting = waiting || c->state == scpi::Session::State::Waiting || c->session.opcPending();
     }
   }

@@ -1,5 +1,6 @@
 #include "remote/scpi_session.h"
 
+#include <chrono>
 #include <cmath>
 
 namespace scpi {
@@ -30,6 +31,11 @@ int registerValue(const Unit& unit, std::uint8_t& out) {
 bool isCommandClass(int code) { return code <= -100 && code > -200; }
 
 }  // namespace
+
+std::int64_t Instrument::nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::size_t Session::space() const {
   const std::size_t pending = input_.size() - consumed_;
@@ -131,9 +137,15 @@ Session::State Session::run(std::string& out, const std::function<bool()>& enoug
   checkOpc();
   for (int budget = kUnitsPerRun; budget > 0; --budget) {
     if (waiting_) {
-      if (instrument_.lastTransferredPacket() <= waitTarget_) return State::Waiting;
-      waiting_ = false;
-      if (waitReplies_) addReply("1");
+      if (instrument_.lastTransferredPacket() > waitTarget_) {
+        waiting_ = false;
+        if (waitReplies_) addReply("1");
+      } else if (const int error = waitFailure()) {
+        waiting_ = false;
+        pushError(error);
+      } else {
+        return State::Waiting;
+      }
     }
     if (!lineActive_ && !takeLine()) return State::Idle;
     if (next_ < line_.units.size()) {
@@ -232,10 +244,14 @@ void Session::runCommon(const Unit& unit) {
       if (h == "OPC" && !unit.query) {
         opcPending_ = true;
         opcTarget_ = target;
+      } else if ((waitLink_ = instrument_.linkId()) == 0) {
+        error = HardwareMissing;  // nothing would ever end the wait
       } else {
         waiting_ = true;
         waitTarget_ = target;
         waitReplies_ = h == "OPC";
+        waitTransfers_ = instrument_.transfersCompleted();
+        waitMovedMs_ = instrument_.nowMs();
       }
     }
   } else {
@@ -245,6 +261,18 @@ void Session::runCommon(const Unit& unit) {
     pushError(error);
     if (isCommandClass(error)) next_ = line_.units.size();
   }
+}
+
+int Session::waitFailure() {
+  if (instrument_.linkId() != waitLink_) return HardwareMissing;
+  const std::uint64_t transfers = instrument_.transfersCompleted();
+  const std::int64_t now = instrument_.nowMs();
+  if (transfers != waitTransfers_) {
+    waitTransfers_ = transfers;
+    waitMovedMs_ = now;
+    return 0;
+  }
+  return now - waitMovedMs_ >= kStallMs ? HardwareError : 0;
 }
 
 void Session::runTree(const Unit& unit) {

@@ -6,7 +6,10 @@
 //
 // *OPC? and *WAI wait until a command packet built after the earlier commands has been
 // transferred to the device without error; the session learns that from the instrument's
-// two counters and is asked again (run()) until it has happened. Nothing here blocks.
+// two counters and is asked again (run()) until it has happened. Nothing here blocks. A wait
+// that cannot end that way (no link, the link lost meanwhile, a device that stopped
+// answering) ends without a reply and with an error, so that no late reply can ever be read
+// as the answer to a later query.
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +47,12 @@ class Instrument {
   // 0, or the error every setting of this connection gets now (-203 while another client
   // holds the device's lock); queries still answer.
   virtual int settingRefused() { return 0; }
+  // Non-zero while the link to a device is up, and different each time it comes up.
+  virtual std::uint64_t linkId() = 0;
+  // Command transfers completed without error so far.
+  virtual std::uint64_t transfersCompleted() = 0;
+  // A steady clock in milliseconds.
+  virtual std::int64_t nowMs();
 };
 
 class Session {
@@ -51,6 +60,8 @@ class Session {
   static constexpr std::size_t kMaxLine = 64 * 1024;  // bytes before the LF
   // Units run per call of run() before it gives the event loop back.
   static constexpr int kUnitsPerRun = 64;
+  // *OPC? / *WAI give up after this long without a single transfer that went through (ms).
+  static constexpr std::int64_t kStallMs = 2000;
 
   explicit Session(Instrument& instrument) : instrument_(instrument) {}
 
@@ -95,6 +106,8 @@ class Session {
   void noteSetting();
   // The status registers' conditions as they are now (before every unit).
   void refreshConditions();
+  // Why the wait under way cannot end with a transfer: 0 while it still can.
+  int waitFailure();
 
   Instrument& instrument_;
   ErrorQueue errors_;
@@ -121,6 +134,9 @@ class Session {
   std::uint64_t waitTarget_ = 0;  // *OPC? / *WAI: waiting for a transfer after this packet
   bool waiting_ = false;
   bool waitReplies_ = false;      // *OPC? (answers 1) rather than *WAI
+  std::uint64_t waitLink_ = 0;    // the link the wait began on
+  std::uint64_t waitTransfers_ = 0;  // transfers completed when last seen to move
+  std::int64_t waitMovedMs_ = 0;     // ... and when
   bool opcPending_ = false;       // *OPC: sets the bit after a transfer past opcTarget_
   std::uint64_t opcTarget_ = 0;
 };

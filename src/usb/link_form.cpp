@@ -285,11 +285,11 @@ void TLinkForm::setLinkStatus(const QString& text) {
 }
 
 void TLinkForm::connectionReport() {
-  const int selected = UDCountRadioGroup->itemIndex();
   if (UDCountRadioGroup->count() > 0) {
     StartExchange(devicePath_);
-    setLinkStatus(QStringLiteral("Подключен ") +
-                  (selected >= 0 ? UDCountRadioGroup->items()[selected] : QString()));
+    // "Подключен" only once a cycle has gone through: a device that is listed but never
+    // answers (or closes every connection at once) must not look connected.
+    if (!linkUp()) setLinkStatus(kNoLink);
   } else {
     setLinkStatus(kNoLink);
     if (MainForm) MainForm->ClearStatusDisplay();
@@ -337,10 +337,28 @@ void TLinkForm::runPendingChanges() {
   handlingChange_ = false;
 }
 
+void TLinkForm::linkChanged(std::uint64_t start, bool up) {
+  if (!up) {
+    if (start == linkUpStart_) linkDown();
+    return;
+  }
+  // An exchange stopped or replaced since the report was posted is no link.
+  if (exiting_ || start != starts_ || !thread_ || thread_->isFinished() || thread_->isTerminated()) return;
+  linkUpStart_ = start;
+  setLinkStatus(connectedText_);
+}
+
+void TLinkForm::linkDown() {
+  linkUpStart_ = 0;
+  setLinkStatus(kNoLink);
+}
+
 void TLinkForm::connectionLost(std::uint64_t start) {
   // Only the running exchange's device matters; an exchange stopped or replaced since has
   // been dealt with.
   if (exiting_ || start != starts_ || !thread_ || thread_->isFinished()) return;
+  // Down at once, even when the restart has to wait.
+  if (start == linkUpStart_) linkDown();
   if (lastLostRestart_.isValid() && lastLostRestart_.elapsed() < kLostRetryMs) {
     lostStart_ = start;
     lostRetry_->start(int(kLostRetryMs - lastLostRestart_.elapsed()));
@@ -381,7 +399,13 @@ void TLinkForm::StartExchange(const QString& devicePath) {
   rxTraced_ = false;
   lastPanelTrace_.clear();
   ++starts_;
+  const int selected = UDCountRadioGroup->itemIndex();
+  connectedText_ = QStringLiteral("Подключен ") + UDCountRadioGroup->items().value(selected);
   thread_ = std::make_unique<TUSB_Thread>(receivers_, watchedOpener(starts_));
+  thread_->setLinkObserver([this, start = starts_](bool up) {
+    QMetaObject::invokeMethod(
+        this, [this, start, up] { linkChanged(start, up); }, Qt::QueuedConnection);
+  });
   if (thread_->OpenDeviceHandle(devicePath)) {
     thread_->setWaitTime(kWaitTimeMs);
     thread_->resume();
@@ -406,7 +430,7 @@ void TLinkForm::StopExchange() {
   }
   AddLogLine(thread_->CancelTransfers() ? QStringLiteral("Поток данных USB разрушен!")
                                         : QStringLiteral("Не могу закрыть !"));
-  setLinkStatus(kNoLink);
+  linkDown();
 }
 
 void TLinkForm::StopExchangeForExit() {

@@ -58,6 +58,14 @@ class TLinkForm : public QWidget {
   void BitBtn2Click();
   void FormActivate() {}
 
+  // The link is up from the first exchange cycle whose three transfers went through until the
+  // exchange stops (a device change, the exit) or its connection closes. The control panel's
+  // link text and every remote answer about the device follow this one state.
+  bool linkUp() const { return linkUpStart_ != 0; }
+  // Non-zero while the link is up, and different for every time it comes up: a waiter that
+  // sees another value knows the link went down meanwhile.
+  std::uint64_t linkId() const { return linkUpStart_; }
+
   // The log as lines (an empty log has none).
   QStringList logLines() const;
   TUSB_Thread* currentThread() const { return thread_.get(); }
@@ -94,6 +102,9 @@ class TLinkForm : public QWidget {
   void runPendingChanges();
   // The exchange thread of that start found its device's connection closed (posted from it).
   void connectionLost(std::uint64_t start);
+  // The exchange thread of that start reports its link up or down (posted from it).
+  void linkChanged(std::uint64_t start, bool up);
+  void linkDown();
   // The opener of the start with that number: the platform's, watched for a closed connection.
   usb::TransportOpener watchedOpener(std::uint64_t start);
   // Engineers' trace (QZ418_LINK_LOG=<file>): the log lines, the link state and what the
@@ -118,6 +129,8 @@ class TLinkForm : public QWidget {
   bool handlingChange_ = false;
   bool exiting_ = false;
   std::uint64_t starts_ = 0;  // numbers the exchange threads
+  std::uint64_t linkUpStart_ = 0;  // the start whose link is up; 0: down
+  QString connectedText_;          // the panel's link text once that start's link is up
   QElapsedTimer lastLostRestart_;
   QTimer* lostRetry_ = nullptr;
   std::uint64_t lostStart_ = 0;  // the start whose lost connection waits for lostRetry_

@@ -50,6 +50,15 @@ void TUSB_Thread::ConfigureEndpoints() {
 }
 
 void TUSB_Thread::Execute() {
+  // The link is down again when the body ends, by a stop or by a hand-over that threw.
+  bool up = false;
+  struct LinkDown {
+    const std::function<void(bool)>& observer;
+    const bool& up;
+    ~LinkDown() {
+      if (up && observer) observer(false);
+    }
+  } linkDown{linkObserver_, up};
   ConfigureEndpoints();
   DeviceTransport* const device = transport_.get();
   while (!isTerminated()) {
@@ -66,8 +75,9 @@ void TUSB_Thread::Execute() {
     checkpoint();
     synchronize(prepareReceive_);  // 5
     checkpoint();
-    usb::issueRequest(device, driver_ioctl::kTransfer, receiveRequest_.bytes(), receiveRequest_.size(),  // 6
-                      waitTime_);
+    const int receiveError =  // 6
+        usb::issueRequest(device, driver_ioctl::kTransfer, receiveRequest_.bytes(), receiveRequest_.size(),
+                          waitTime_);
     checkpoint();
     synchronize(showRx_);  // 7
     checkpoint();
@@ -81,6 +91,10 @@ void TUSB_Thread::Execute() {
     if (commandError == 0) {
       ++transfersCompleted_;
       lastTransferred_.store(packetNumber_);
+    }
+    if (!up && statusError == 0 && receiveError == 0 && commandError == 0) {
+      up = true;
+      if (linkObserver_) linkObserver_(true);
     }
     checkpoint();
     std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));  // 11

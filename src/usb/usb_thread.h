@@ -56,6 +56,11 @@ class TUSB_Thread : public HandOverThread {
   void setWaitTime(std::uint32_t ms) { waitTime_ = ms; }
   std::uint32_t waitTime() const { return waitTime_; }
 
+  // Told on the exchange thread when the link comes up (true: the first cycle whose three
+  // transfers all went through) and, if it did, when the body ends (false) for any reason.
+  // Set before the first resume.
+  void setLinkObserver(std::function<void(bool up)> observer) { linkObserver_ = std::move(observer); }
+
   // Cycles begun since the start (read from any thread).
   std::uint64_t cyclesStarted() const { return cycles_.load(); }
 
@@ -82,6 +87,7 @@ class TUSB_Thread : public HandOverThread {
   std::uint32_t lastError_ = 0;
   std::uint32_t waitTime_ = 0;
   std::atomic<std::uint64_t> cycles_{0};
+  std::function<void(bool)> linkObserver_;
   std::uint64_t packetNumber_ = 0;  // the packet in the command payload, written in step 9
   static inline std::atomic<std::uint64_t> packetsBuilt_{0};
   static inline std::atomic<std::uint64_t> transfersCompleted_{0};

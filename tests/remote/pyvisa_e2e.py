@@ -2,7 +2,11 @@
 """End to end through a client nobody here wrote: PyVISA (pure-Python back end) against
 qz418 --scpi driving qz418-sim --log. Checks the packet bytes the simulator received, that
 *OPC? answers only after the packet carrying the change, that queries read back the panel's
-values and that the panel's fields hold them (its state file, written at exit).
+values and that the panel's fields hold them (its state file, written at exit); that the
+answers about the device change together with the panel's link text when the simulator is
+unplugged, that *OPC? without a device gives up at once with -241 and no reply, so that the
+next query gets its own answer; and that PyVISA with its default settings (Nagle on) makes
+its set-and-query pairs without waiting for delayed acknowledgements.
 
 usage: pyvisa_e2e.py QZ418 QZ418_SIM      (exit 77: PyVISA is not installed, skipped)
 """
@@ -65,8 +69,10 @@ def main():
     exe = os.path.join(top, "bin", "qz418")
     shutil.copy(program, exe)
     log = os.path.join(top, "sim.log")
+    link_log = os.path.join(top, "link.log")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=run,
-               QZ418_DIALOG_LOG=os.path.join(top, "dialogs.log"), LC_ALL="C.UTF-8")
+               QZ418_DIALOG_LOG=os.path.join(top, "dialogs.log"), QZ418_LINK_LOG=link_log,
+               LC_ALL="C.UTF-8")
     sim = subprocess.Popen([simulator, "--name", "sim0", "--log", log], env=env, cwd=top,
                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
     app = None
@@ -87,9 +93,10 @@ def main():
         inst = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
                                 write_termination="\n", timeout=10000)
 
+        # The device is named once the link is up: after the first cycle through, not at start.
+        check(wait_for(lambda: inst.query("SYST:LINK?") == '1,"sim0"', 10), "the link is up")
         idn = inst.query("*IDN?").split(",")
         check(idn[:3] == ["QZ418", "QZ418 control program", "sim0"], "*IDN? names the simulator: %s" % idn)
-        check(wait_for(lambda: inst.query("SYST:LINK?") == '1,"sim0"', 10), "the link is up")
 
         # A known panel, then its packet reaches the device.
         inst.write("*RST")
@@ -131,6 +138,56 @@ def main():
         check(inst.query("SCEN:SEL?") == "3", "scene 3 is selected")
         data = inst.query_binary_values("TRAC:DATA?", datatype="f")
         check(len(data) == 4096, "TRACe:DATA? gives 4096 values")
+
+        # Set-and-query pairs as PyVISA makes them by default: two writes, Nagle on. Waiting
+        # for a delayed acknowledgement (40 ms) would allow about 25 a second.
+        t0 = time.time()
+        for i in range(100):
+            inst.write("SOUR1:PULS:AMPL %.1f" % (-i / 10.0))
+            inst.query("SOUR1:PULS:AMPL?")
+        pairs_per_second = 100 / (time.time() - t0)
+        check(pairs_per_second > 200, "100 set-and-query pairs at %.0f a second" % pairs_per_second)
+
+        def panel_link_down():
+            with open(link_log, encoding="utf-8") as f:
+                statuses = [l for l in f.read().split("\n") if l.startswith("status: ")]
+            return bool(statuses) and statuses[-1] == "status: нет связи c QZ418!!!"
+
+        def sim_command(line):
+            sim.stdin.write(line.encode() + b"\n")
+            sim.stdin.flush()
+
+        # Unplugged: the answers about the device change with the panel's link text, never
+        # before or after it.
+        check(not panel_link_down() and inst.query("SYST:LINK?") == '1,"sim0"', "linked before the unplug")
+        sim_command("unplug")
+        disagreements = []
+        end = time.time() + 10
+        while time.time() < end:
+            panel_before = panel_link_down()
+            answers = inst.query("SYST:LINK?;*TST?;*IDN?;STAT:DEV?").split(";")
+            panel_after = panel_link_down()
+            remote_down = answers[0] == '0,""'
+            if (panel_before and not remote_down) or (remote_down and not panel_after):
+                disagreements.append((panel_before, answers, panel_after))
+            if remote_down:
+                check(answers[1] != "0", "*TST? fails without the link: %s" % answers[1])
+                check(answers[2].split(",")[2] == "0", "*IDN? names no device: %s" % answers[2])
+                check(answers[3].startswith("NONE,9.91E37"), "STATus:DEVice? knows nothing: %s" % answers[3])
+                break
+        else:
+            check(False, "SYSTem:LINK? still 1 ten seconds after the unplug")
+        check(not disagreements, "the answers and the panel's link text change together: %s" % disagreements[:3])
+
+        # *OPC? without a device gives up at once: no reply, -241, and the next query has its
+        # own answer.
+        inst.write("SOUR1:PULS:AMPL -7;*OPC?")
+        check(inst.query("SOUR1:PULS:AMPL?") == "-7.0", "the query after a failed *OPC? gets its own answer")
+        check(inst.query("SYST:ERR?") == '-241,"Hardware missing"', "*OPC? without a device: -241")
+        sim_command("plug")
+        check(wait_for(lambda: inst.query("SYST:LINK?") == '1,"sim0"', 10), "linked again after plugging in")
+        check(inst.query("*OPC?;:SOUR1:PULS:AMPL?") == "1;-7.0", "*OPC? answers again once linked")
+        check(inst.query("*IDN?").split(",")[2] == "sim0", "no late reply is left over")
 
         # Back to the settings above, then the panel's fields at exit (its state file).
         inst.write("*RST;:TRIG:LEV 120;:SOUR1:PULS:AMPL -20;DEL 80000")

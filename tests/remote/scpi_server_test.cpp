@@ -17,8 +17,9 @@ namespace {
 class CountingInstrument : public Instrument {
  public:
   int execute(const Call& call, std::string& reply) override {
-    reply.assign(1, '0');
+    reply.assign(replyBytes, '0');
     (void)call;
+    ++executed;
     return 0;
   }
   std::string identity() override { return "QZ418,test,0,1"; }
@@ -26,6 +27,10 @@ class CountingInstrument : public Instrument {
   int selfTest() override { return 1; }
   std::uint64_t packetsBuilt() override { return built; }
   std::uint64_t lastTransferredPacket() override { return transferred; }
+  std::uint64_t linkId() override { return 1; }
+  std::uint64_t transfersCompleted() override { return transferred; }
+  std::size_t replyBytes = 1;
+  int executed = 0;
   std::uint64_t built = 0;
   std::uint64_t transferred = 0;
 };
@@ -108,6 +113,39 @@ TEST_F(ScpiServerTest, AFloodOfOneEndlessLineIsDroppedAndTheClientGoesOn) {
       },
       20000);
   EXPECT_EQ(got, QByteArray("1\n").repeated(2000));
+}
+
+// A client that sends and does not read is not read either once its answers pile up: its
+// queries stay in the socket buffers, unrun, and when it reads at last every answer is there,
+// in order, none dropped.
+TEST_F(ScpiServerTest, AClientThatDoesNotReadIsNotReadEither) {
+  device.replyBytes = 64 * 1024;
+  auto c = connectClient();
+  c->setReadBufferSize(4096);  // this client's own socket must not read ahead without limit
+  constexpr int kQueries = 1000;  // 64 MiB of answers
+  QByteArray queries;
+  for (int i = 0; i < kQueries; ++i) queries += "TRAC:DATA?\n";
+  c->write(queries);
+  QTest::qWait(500);
+  // What ran is what the held-back answers and the system's buffers take, not the 1 000 sent.
+  EXPECT_LT(device.executed, 400);
+  const int ranWhileNotRead = device.executed;
+  QTest::qWait(200);
+  EXPECT_EQ(device.executed, ranWhileNotRead) << "it went on running queries nobody reads";
+  c->setReadBufferSize(0);  // now it reads
+  qint64 lines = 0;
+  qint64 bytes = 0;
+  (void)QTest::qWaitFor(
+      [&] {
+        const QByteArray got = c->readAll();
+        lines += got.count('\n');
+        bytes += got.size();
+        return lines >= kQueries;
+      },
+      60000);
+  EXPECT_EQ(lines, kQueries);
+  EXPECT_EQ(bytes, qint64(kQueries) * (64 * 1024 + 1));
+  EXPECT_EQ(ask(*c, "SYST:ERR?"), "0,\"No error\"\n");
 }
 
 }  // namespace

@@ -39,8 +39,14 @@ class FakeInstrument : public Instrument {
   int selfTest() override { return linkDown; }
   std::uint64_t packetsBuilt() override { return built; }
   std::uint64_t lastTransferredPacket() override { return transferred; }
+  std::uint64_t linkId() override { return link; }
+  std::uint64_t transfersCompleted() override { return transfers; }
+  std::int64_t nowMs() override { return now; }
 
   std::vector<std::string> calls;
+  std::uint64_t link = 1;
+  std::uint64_t transfers = 0;
+  std::int64_t now = 0;
   int nextError = 0;
   int linkDown = 0;
   int resets = 0;
@@ -229,6 +235,54 @@ TEST_F(SessionTest, OpcQueryAnswersOnlyAfterAPacketBuiltLaterIsTransferred) {
   EXPECT_EQ(send("*ESR?\n"), "0\n");
   device.built = device.transferred = 13;
   EXPECT_EQ(send("*ESR?\n"), "1\n");
+}
+
+// A wait that no transfer can end gives up without a reply, so that nothing answers a later
+// query in its place, and the rest of the line and the next lines run at once.
+TEST_F(SessionTest, AWaitNoTransferCanEndGivesUpWithAnErrorAndNoReply) {
+  struct Step {
+    std::int64_t atMs;
+    std::uint64_t link;
+    std::uint64_t transfers;
+  };
+  struct Case {
+    const char* name;
+    const char* wait;
+    std::uint64_t linkAtStart;
+    std::vector<Step> steps;  // still waiting before each
+    const char* error;
+  };
+  const Case cases[] = {
+      {"no link", "*OPC?", 0, {}, "-241,\"Hardware missing\""},
+      {"*WAI without a link", "*WAI", 0, {}, "-241,\"Hardware missing\""},
+      {"link lost", "*OPC?", 5, {{100, 5, 0}, {200, 0, 0}}, "-241,\"Hardware missing\""},
+      {"lost and back between two looks", "*OPC?", 5, {{100, 6, 1}}, "-241,\"Hardware missing\""},
+      {"only timeouts", "*OPC?", 5, {{1999, 5, 0}, {2000, 5, 0}}, "-240,\"Hardware error\""},
+      {"transfers of older packets put it off", "*WAI", 5, {{1500, 5, 1}, {3499, 5, 1}, {3500, 5, 1}},
+       "-240,\"Hardware error\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    device = FakeInstrument{};
+    device.built = device.transferred = 7;
+    device.link = c.linkAtStart;
+    std::string out;
+    session.receive(std::string(c.wait) + ";*IDN?\n*IDN?\n");
+    Session::State state = session.run(out);
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      EXPECT_EQ(state, Session::State::Waiting) << "before " << c.steps[i].atMs << " ms";
+      device.now = c.steps[i].atMs;
+      device.link = c.steps[i].link;
+      device.transfers = c.steps[i].transfers;
+      state = session.run(out);
+    }
+    while (state == Session::State::Busy) state = session.run(out);
+    EXPECT_EQ(out, "ID\nID\n");
+    EXPECT_EQ(drainErrors(), std::vector<std::string>{c.error});
+    // A packet that gets through afterwards brings no late "1".
+    device.built = device.transferred = 9;
+    EXPECT_EQ(send("*IDN?\n"), "ID\n");
+  }
 }
 
 TEST_F(SessionTest, ALineOverTheLimitIsDroppedAndTheNextOneRuns) {

@@ -108,14 +108,14 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
        ENODEV,
        {"001   ", "002  String=  QZ418 synthesizer  1-1", "003  ", "004  Подключено 1 синтезаторов", "005  ",
         "006  Неправильный Handle!"},
-       QStringLiteral("Подключен 1-1"),
+       kNoLink,
        false},
       {"no permission",
        {"1-1"},
        EACCES,
        {"001   ", "002  String=  QZ418 synthesizer  1-1", "003  ", "004  Подключено 1 синтезаторов", "005  ",
         "006  Неправильный Handle!", "hint"},
-       QStringLiteral("Подключен 1-1"),
+       kNoLink,
        false},
       // One numbered line says which folder was refused and why, only then.
       {"virtual-device folder refused",
@@ -147,7 +147,8 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
     } else {
       EXPECT_EQ(log, row.log);
     }
-    EXPECT_EQ(linkStatus(), row.status);
+    // Connected only once a cycle has gone through.
+    EXPECT_EQ(linkStatus(), kNoLink);
     EXPECT_EQ(main->S1Label->text() == QStringLiteral("???"), row.devices.isEmpty()) << "ClearStatusDisplay";
     EXPECT_EQ(running(), row.running);
     EXPECT_EQ(form->UDCountRadioGroup->itemIndex(), row.devices.isEmpty() ? -1 : 0);
@@ -157,6 +158,9 @@ TEST_F(LinkWindow, CreationLogsTheListingAndReportsTheLink) {
       // The hand-overs reach the panel: the first status is shown, nothing is "???".
       ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x04] >= 2; }));
     }
+    fake::runFor(20);
+    EXPECT_EQ(linkStatus(), row.status);
+    EXPECT_EQ(form->linkUp(), row.running);
     form.reset();
     opened.clear();
   }
@@ -209,8 +213,15 @@ TEST_F(LinkWindow, DeviceChangeNotifications) {
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);
     plug(step.devices);
+    const std::uint64_t before = form->linkId();
     form->WMDeviceChange(TLinkForm::DBT_DEVNODES_CHANGED);
     EXPECT_EQ(newLines(), step.log);
+    EXPECT_EQ(linkStatus(), kNoLink) << "connected before a cycle has gone through";
+    EXPECT_EQ(form->linkId(), 0u);
+    if (step.running) {
+      ASSERT_TRUE(fake::runUntil([&] { return form->linkUp(); }));
+      EXPECT_NE(form->linkId(), before) << "a new link is told apart from the one before";
+    }
     EXPECT_EQ(linkStatus(), step.status);
     if (step.devices.isEmpty()) {
       EXPECT_EQ(main->S1Label->text(), QStringLiteral("???")) << "ClearStatusDisplay";
@@ -291,6 +302,7 @@ TEST_F(LinkWindow, PropertiesFollowTheSelectionNotTheExchange) {
     }
   }
   EXPECT_EQ(opened.size(), 1) << "selecting restarts nothing";
+  ASSERT_TRUE(fake::runUntil([&] { return form->linkUp(); }));
   EXPECT_EQ(linkStatus(), QStringLiteral("Подключен 1-1"));
 }
 
@@ -356,7 +368,8 @@ TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
   const Row rows[] = {
       {"one glitch", 1, true, 0, 1, QStringLiteral("Подключен 1-1")},
       {"killed", 1, false, 0, 1, kNoLink},
-      {"only timed out", 0, true, 110, 0, QStringLiteral("Подключен 1-1")},
+      // Never a cycle through: never connected, though the exchange runs on.
+      {"only timed out", 0, true, 110, 0, kNoLink},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -367,8 +380,15 @@ TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
     create();
     newLines();
     if (!row.listed) plug({});  // its socket stays, but refuses: the listing leaves it out
+    ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x04] >= 2; }));
+    fake::runFor(10);
+    EXPECT_EQ(form->linkUp(), row.timeoutMs == 0);
     script->connectionsToClose = row.closing;
-    ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x04] >= 1; }));
+    if (row.closing) {
+      // Down as soon as the connection is seen closed, before the restart.
+      ASSERT_TRUE(fake::runUntil([&] { return !form->linkUp(); }));
+      EXPECT_EQ(linkStatus(), kNoLink);
+    }
     fake::runFor(1600);
     const QStringList lines = newLines();
     EXPECT_EQ(lines.filter(QStringLiteral("USB событие DBT_DEVNODES_CHANGED")).size(), row.restarts)
@@ -385,7 +405,7 @@ TEST_F(LinkWindow, ClosedConnectionRestartsTheLinkAsOnADeviceChange) {
       EXPECT_EQ(main->S1Label->text(), QStringLiteral("???")) << "ClearStatusDisplay";
       plug({"1-1"});  // the device is back
       emit monitor->devicesChanged();
-      ASSERT_TRUE(fake::runUntil([&] { return running(); }));
+      ASSERT_TRUE(fake::runUntil([&] { return form->linkUp(); }));
       EXPECT_EQ(linkStatus(), QStringLiteral("Подключен 1-1"));
     }
     form.reset();
@@ -408,7 +428,9 @@ TEST_F(LinkWindow, DeviceThatKeepsClosingIsRetriedAtMostOnceASecond) {
   EXPECT_GE(restarts, 2);
   // The first retry is at once, each further one a second after the one before.
   EXPECT_LE(restarts, elapsed / 1000 + 1) << "in " << elapsed << " ms";
-  EXPECT_EQ(linkStatus(), QStringLiteral("Подключен 1-1"));
+  // Listed all along, but no packet ever went through: never connected.
+  EXPECT_EQ(linkStatus(), kNoLink);
+  EXPECT_FALSE(form->linkUp());
 }
 
 // Once the exit has stopped the exchange, nothing starts it again: not a change queued before
