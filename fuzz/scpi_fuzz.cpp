@@ -37,6 +37,8 @@ class ReadingInstrument : public scpi::Instrument {
   int selfTest() override { return 0; }
   std::uint64_t packetsBuilt() override { return ++built; }
   std::uint64_t lastTransferredPacket() override { return built; }
+  std::uint64_t linkId() override { return 1; }
+  std::uint64_t transfersCompleted() override { return built; }
   std::uint64_t built = 0;
 };
 

@@ -33,6 +33,9 @@ class GuardedInstrument : public scpi::Instrument {
   int selfTest() override { return inner_.selfTest(); }
   std::uint64_t packetsBuilt() override { return inner_.packetsBuilt(); }
   std::uint64_t lastTransferredPacket() override { return inner_.lastTransferredPacket(); }
+  std::uint64_t linkId() override { return inner_.linkId(); }
+  std::uint64_t transfersCompleted() override { return inner_.transfersCompleted(); }
+  std::int64_t nowMs() override { return inner_.nowMs(); }
   int settingRefused() override;
 
  private:

@@ -371,8 +371,10 @@ TEST_F(PanelInstrumentTest, EveryNodeOnBothChannelsSetsAndAnswersInShortAndLongF
       {"*SRE", "*SRE", "1", "255", "191", "16", "16", "-1", -222},
       {"STAT:OPER:ENAB", "STATUS:OPERATION:ENABLE", "1", "2", "2", "0", "0", "65536", -222},
       {"STAT:QUES:ENAB", "STATUS:QUESTIONABLE:ENABLE", "1", "512", "512", "32767", "32767", "1 DB", -131},
-      {"STAT:DEV", "STATUS:DEVICE", "1", nullptr, "OFF,0.00,2.50000,SIN,-2.30,16.00000,300,AUTO,POS,20,0,1,1000"},
-      // No link here: the settings wait for a transfer, and nothing has been drawn.
+      // No link here: the device's report is not known, the settings wait for a transfer, and
+      // nothing has been drawn.
+      {"STAT:DEV", "STATUS:DEVICE", "1", nullptr,
+       "NONE,9.91E37,9.91E37,NONE,9.91E37,9.91E37,NONE,NONE,NONE,9.91E37,9.91E37,9.91E37,9.91E37"},
       {"STAT:OPER:COND", "STATUS:OPERATION:CONDITION", "1", nullptr, "2"},
       {"STAT:QUES:COND", "STATUS:QUESTIONABLE:CONDITION", "1", nullptr, "512"},
       {"MEAS:PULS", "MEASURE:PULSE", "1", nullptr, "9.91E37,9.91E37"},

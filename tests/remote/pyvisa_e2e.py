@@ -123,6 +123,11 @@ def main():
               == "-20.0;80000.000;120;POS;50;50", "queries read the panel's values")
         # The device reports the amplitude it has set: -20 dB on channel 1 (the sim echoes it).
         check(wait_for(lambda: inst.query("STAT:DEV?").split(",")[1] == "-20.00", 5), "STATus:DEVice? shows -20 dB")
+        # Each channel's frequency from its own bytes of the report.
+        inst.query("SOUR2:MODE PULS;:SOUR2:PULS:FREQ 4;:SOUR1:PULS:FREQ 2;*OPC?")
+        check(wait_for(lambda: inst.query("STAT:DEV?").split(",")[2:6:3] == ["2.00000", "4.00000"], 5),
+              "STATus:DEVice? shows channel 1 at 2 MHz and channel 2 at 4 MHz: %s" % inst.query("STAT:DEV?"))
+        inst.query("SOUR2:MODE OFF;*OPC?")
 
         # Refused values change nothing on the device either.
         n = len(packets(log))

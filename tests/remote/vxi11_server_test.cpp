@@ -32,6 +32,8 @@ class Device : public scpi::Instrument {
   int selfTest() override { return 0; }
   std::uint64_t packetsBuilt() override { return 1; }
   std::uint64_t lastTransferredPacket() override { return 0; }  // *OPC? never completes
+  std::uint64_t linkId() override { return 1; }
+  std::uint64_t transfersCompleted() override { return 0; }
 };
 
 struct Client {
