@@ -11,6 +11,7 @@
 #include "scenes/schema_form.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
+#include "shell/program_windows.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +30,10 @@
 #include <vector>
 
 namespace {
+
+// The windows the cycles hand over to (set in main).
+TMainForm* gMain = nullptr;
+TRxDrawForm* gRx = nullptr;
 
 using Clock = std::chrono::steady_clock;
 
@@ -61,17 +66,17 @@ CycleFigures runExchange(bool windows) {
     const auto t0 = Clock::now();
     if (shown.size() < shown.capacity()) shown.push_back(t0);
     lastError = error;
-    if (windows) MainForm->ShowStatusReport(report, error);
+    if (windows) gMain->ShowStatusReport(report, error);
     inWindows += Clock::now() - t0;
   };
   r.showRx = [&](std::span<const std::uint16_t, 4096> samples) {
     const auto t0 = Clock::now();
-    if (windows) RxDrawForm->ShowRxBuffer(samples);
+    if (windows) gRx->ShowRxBuffer(samples);
     inWindows += Clock::now() - t0;
   };
   r.buildCommand = [&](std::span<std::uint8_t, 64> packet) {
     const auto t0 = Clock::now();
-    if (windows) MainForm->BuildCommandPacket(packet);
+    if (windows) gMain->BuildCommandPacket(packet);
     inWindows += Clock::now() - t0;
   };
 
@@ -180,8 +185,11 @@ int main(int argc, char** argv) {
   setAppFormatSettings(FormatSettings::fromSystem());
   TMainForm main;
   main.saveStateOnClose = false;
-  TRxDrawForm rx;
-  TSchemaForm schema;
+  TRxDrawForm rx(&main);
+  TSchemaForm schema(&main, &rx);
+  wireWindows({&main, &rx, &schema, nullptr});
+  gMain = &main;
+  gRx = &rx;
   main.show();
   rx.show();
   QCoreApplication::processEvents();

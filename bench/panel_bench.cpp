@@ -7,23 +7,26 @@
 #include "panel/status_report.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
+#include "shell/program_windows.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
 namespace {
 
+TMainForm* gMain = nullptr;  // set in main
+
 void BM_BuildCommandPacket(benchmark::State& state) {
   std::array<std::uint8_t, 64> packet{};
   for (auto _ : state) {
-    MainForm->BuildCommandPacket(packet);
+    gMain->BuildCommandPacket(packet);
     benchmark::DoNotOptimize(packet);
   }
 }
 BENCHMARK(BM_BuildCommandPacket);
 
 void BM_BuildCommandPacketPure(benchmark::State& state) {
-  const PanelSettings settings = MainForm->readPanelSettings();
+  const PanelSettings settings = gMain->readPanelSettings();
   std::array<std::uint8_t, 64> packet{};
   for (auto _ : state) {
     buildCommandPacket(settings, packet);
@@ -38,7 +41,7 @@ void BM_ShowStatusReport(benchmark::State& state) {
   std::uint8_t n = 0;
   for (auto _ : state) {
     r[17] = n++;  // a changing probe frequency, as from a live device
-    MainForm->ShowStatusReport(r, 0);
+    gMain->ShowStatusReport(r, 0);
   }
 }
 BENCHMARK(BM_ShowStatusReport);
@@ -50,8 +53,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   setAppFormatSettings(FormatSettings::russian());
   TMainForm main;
-  TRxDrawForm rx;
-  TSchemaForm schema;
+  TRxDrawForm rx(&main);
+  TSchemaForm schema(&main, &rx);
+  wireWindows({&main, &rx, &schema, nullptr});
+  gMain = &main;
   main.show();
   QCoreApplication::processEvents();
   benchmark::Initialize(&argc, argv);

@@ -3,7 +3,8 @@
 //   QT_QPA_PLATFORM=offscreen build/bench_project_bench
 #include "base/number_text.h"
 #include "panel/main_form.h"
-#include "persist/project_files.h"
+#include "shell/project_files.h"
+#include "shell/program_windows.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "usb/link_form.h"
@@ -16,18 +17,19 @@
 namespace {
 
 QString projectFile;
+QList<QWidget*> gWindows;  // the four windows, set in main
 
 void BM_SaveAllForms(benchmark::State& state) {
   for (auto _ : state) {
-    if (!SaveAllForms(projectFile)) state.SkipWithError("save failed");
+    if (!SaveAllForms(projectFile, gWindows)) state.SkipWithError("save failed");
   }
 }
 BENCHMARK(BM_SaveAllForms)->Unit(benchmark::kMillisecond);
 
 void BM_LoadAllForms(benchmark::State& state) {
-  SaveAllForms(projectFile);
+  SaveAllForms(projectFile, gWindows);
   for (auto _ : state) {
-    if (!LoadAllForms(projectFile)) state.SkipWithError("load failed");
+    if (!LoadAllForms(projectFile, gWindows)) state.SkipWithError("load failed");
   }
 }
 BENCHMARK(BM_LoadAllForms)->Unit(benchmark::kMillisecond);
@@ -43,9 +45,12 @@ int main(int argc, char** argv) {
   TSchemaForm::stateFile = [&] { return dir.filePath("none.ini"); };
   TSchemaForm::scenesFile = [&] { return dir.filePath("Scenes.ini"); };
   TMainForm main;
-  TRxDrawForm rx;
-  TSchemaForm schema;
-  TLinkForm link(LinkPlatform{{}, {}, {}, dir.filePath("none.ini")});
+  TRxDrawForm rx(&main);
+  TSchemaForm schema(&main, &rx);
+  TLinkForm link(LinkPlatform{{}, {}, {}, dir.filePath("none.ini")}, &main, &rx);
+  const ProgramWindows windows{&main, &rx, &schema, &link};
+  wireWindows(windows);
+  gWindows = windows.list();
   main.saveStateOnClose = false;
   main.show();
   QCoreApplication::processEvents();

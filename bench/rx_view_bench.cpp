@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
   setAppFormatSettings(FormatSettings::russian());
   TMainForm main;
   main.SyncLevelPBSpinEdit->setValue(20);
-  TRxDrawForm view;
+  TRxDrawForm view(&main);
   gView = &view;
   view.show();
   QElapsedTimer wait;

@@ -13,6 +13,7 @@
 #include "rxview/rx_draw_form.h"
 #include "scenes/scena_form.h"
 #include "scenes/schema_form.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -28,8 +29,9 @@ struct Program {
     TSchemaForm::scenesFile = [this] { return scenes; };
     main = std::make_unique<TMainForm>();
     main->saveStateOnClose = false;
-    rx = std::make_unique<TRxDrawForm>();
-    schema = std::make_unique<TSchemaForm>();
+    rx = std::make_unique<TRxDrawForm>(main.get());
+    schema = std::make_unique<TSchemaForm>(main.get(), rx.get());
+    wireWindows({main.get(), rx.get(), schema.get(), nullptr});
     schema->SaveScenario(scenes);
   }
   ~Program() {
@@ -56,7 +58,7 @@ void BM_CreateSchemaForm(benchmark::State& state) {
   Program p;
   for (auto _ : state) {
     p.schema.reset();
-    p.schema = std::make_unique<TSchemaForm>();
+    p.schema = std::make_unique<TSchemaForm>(p.main.get(), p.rx.get());
   }
 }
 

@@ -39,6 +39,7 @@
 #include "scenes/schema_form.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -142,8 +143,9 @@ int main(int argc, char** argv) {
   setAppFormatSettings(FormatSettings::fromSystem());
   TMainForm main;
   main.saveStateOnClose = false;
-  TRxDrawForm rx;
-  TSchemaForm schema;
+  TRxDrawForm rx(&main);
+  TSchemaForm schema(&main, &rx);
+  wireWindows({&main, &rx, &schema, nullptr});
   main.show();
   rx.show();
 
@@ -153,10 +155,10 @@ int main(int argc, char** argv) {
   LinkReceivers r;
   r.showStatus = [&](const std::array<std::uint8_t, 32>& report, std::uint32_t error) {
     if (recording && shown.size() < shown.capacity()) shown.push_back(Clock::now());
-    MainForm->ShowStatusReport(report, error);
+    main.ShowStatusReport(report, error);
   };
-  r.showRx = [](std::span<const std::uint16_t, 4096> samples) { RxDrawForm->ShowRxBuffer(samples); };
-  r.buildCommand = [](std::span<std::uint8_t, 64> packet) { MainForm->BuildCommandPacket(packet); };
+  r.showRx = [&rx](std::span<const std::uint16_t, 4096> samples) { rx.ShowRxBuffer(samples); };
+  r.buildCommand = [&main](std::span<std::uint8_t, 64> packet) { main.BuildCommandPacket(packet); };
   TUSB_Thread thread(r, [](const QString& path, int* error) { return openDeviceTransport(path, error); });
   if (!thread.OpenDeviceHandle(devices.front()->devicePath)) return 1;
   thread.setWaitTime(400);

@@ -40,7 +40,8 @@
 #include <functional>
 #include <vector>
 
-#include "shell/message_form.h"
+#include "panel/main_form.h"
+#include "widgets/message_form.h"
 #include "shell/startup.h"
 
 namespace {
@@ -305,6 +306,8 @@ void inspect() {
   QWidget* rx = windowNamed(QStringLiteral("RxDrawForm"));
   QWidget* schema = windowNamed(QStringLiteral("SchemaForm"));
   QWidget* link = windowNamed(QStringLiteral("LinkForm"));
+  auto* panel = qobject_cast<TMainForm*>(mainForm);
+  TMessageForm* MessageForm = panel ? panel->messageWindow() : nullptr;
   if (!mainForm || !rx || !schema || !link || !MessageForm) {
     out() << "the program's windows were not found" << Qt::endl;
     problems = -1;

@@ -17,19 +17,19 @@
 
 #include "base/number_text.h"
 #include "persist/form_state.h"
-#include "persist/project_files.h"
 #include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
-#include "scenes/schema_form.h"
-#include "shell/message_form.h"
 #include "usb/link_form.h"
 #include "widgets/int_spin_edit.h"
+#include "widgets/message_form.h"
 #include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
 #include "widgets/status_bar.h"
 
-TMainForm* MainForm = nullptr;
+// The exchange's hand-over payloads are the panel's own types.
+static_assert(usb::kStatusPayloadSize == kStatusReportSize);
+static_assert(usb::kCommandPayloadSize == kCommandPacketSize);
 
 std::function<DriveInfo(const QString&)> TMainForm::driveOfPath = [](const QString& path) {
   return driveOf(path);
@@ -134,7 +134,6 @@ long double packetValue(const TRealSpinEdit* f) { return f ? f->value() : 0; }
 TMainForm::TMainForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint) {
-  MainForm = this;
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Синтезатор сигналов QZ418 версия C"));
   setFixedSize(703, 671);
@@ -486,43 +485,41 @@ void TMainForm::createStatusGroup() {
 
 void TMainForm::FormCreate() {
   move(1, 1);
-  if (!MessageForm) MessageForm = new TMessageForm(this);
+  messageForm_ = new TMessageForm(this);
   for (FileDialogRequest* d : {&OpenDialog, &SaveDialog})
     d->initialFolder = fileDialogFolder();
-  openProject = [this](FileDialogRequest& d) { return OpenProject(d, this); };
-  saveProjectAs = [this](FileDialogRequest& d) { return SaveProjectAs(d, this); };
 
   const QString stateFile = stateFileForReading();
-  MessageForm->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
+  messageForm_->ShowMessageText(QStringLiteral("Чтение состояния из файла ") + stateFile);
   // A large file keeps the main thread busy for long: the window must be on screen, text and
   // all, before the load starts (see FormClose).
-  MessageForm->showAndExpose();
+  messageForm_->showAndExpose();
   if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, this);
-  MessageForm->hide();
-  MessageForm->ShowMessageText(QStringLiteral("Готово!!!"));
+  messageForm_->hide();
+  messageForm_->ShowMessageText(QStringLiteral("Готово!!!"));
 }
 
 void TMainForm::FormClose() {
-  MessageForm->setWindowTitle(QStringLiteral(" ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!"));
-  MessageForm->ShowMessageText(QStringLiteral("Оключение потока данных USB"));
+  messageForm_->setWindowTitle(QStringLiteral(" ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!"));
+  messageForm_->ShowMessageText(QStringLiteral("Оключение потока данных USB"));
   // The stop below blocks the main thread; a window only just shown is not on screen yet
   // (the window manager maps it later), so wait for that first. Nothing of the program runs
   // in this wait (see showAndExpose), so the exchange goes on untouched until the stop.
-  MessageForm->showAndExpose();
+  messageForm_->showAndExpose();
   // No packet is built and no status shown once this returns: the files below are
   // written from a panel that nothing else changes any more.
   if (stopExchange) stopExchange();
   const QString stateFile = stateFileName();
   if (saveStateOnClose && ConfirmStateSave(stateFile)) {
     // The text names the file the operators know, whatever this executable is called.
-    MessageForm->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
+    messageForm_->ShowMessageText(QStringLiteral("Запись состояния программы в файл QZ_418.ini"));
     // The three sections in one write of the file, and one error box at most.
     // A file that cannot be written does not stop the next one: whatever can be saved is.
-    if (!SaveFormStates(stateFile, {this, RxDrawForm, LinkForm})) exitSaveFailed_ = true;
-    MessageForm->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
-    if (SchemaForm && !SchemaForm->StoreScenesOnExit()) exitSaveFailed_ = true;
+    if (!SaveFormStates(stateFile, {this, peers_.rx, peers_.link})) exitSaveFailed_ = true;
+    messageForm_->ShowMessageText(QStringLiteral("Запись сценария в файл Scenes.ini"));
+    if (peers_.scenes && !peers_.scenes->StoreScenesOnExit()) exitSaveFailed_ = true;
   }
-  MessageForm->ShowMessageText(QStringLiteral("Конец!!!"));
+  messageForm_->ShowMessageText(QStringLiteral("Конец!!!"));
 }
 
 bool TMainForm::ConfirmStateSave(const QString& path) {
@@ -559,9 +556,9 @@ PanelSettings TMainForm::readPanelSettings() const {
   PanelSettings s;
   s.syncLevel = SyncLevelPBSpinEdit->value();
   s.syncEdgeItem = SyncPolarRadioGroup->itemIndex();
-  if (RxDrawForm) {
-    s.inputRangeCode = RxDrawForm->rangeCode();
-    s.load50Ohm = RxDrawForm->load50Ohm();
+  if (peers_.rx) {
+    s.inputRangeCode = peers_.rx->rangeCode();
+    s.load50Ohm = peers_.rx->load50Ohm();
   }
   for (int c = 0; c < 2; ++c) {
     ChannelSettings& out = s.channel[c];
@@ -620,15 +617,27 @@ void TMainForm::ShowStatusReport(const std::array<std::uint8_t, kStatusReportSiz
   F2_Label->setText(t.f2);
   // The scene request may apply a scene to this panel; the packet of this cycle is built
   // after this call and so carries it.
-  if (SchemaForm) SchemaForm->SceneRequest(t.sceneRequest);
-  if (RxDrawForm) RxDrawForm->setProbeFrequencyText(t.probeFrequency);
+  if (peers_.scenes) peers_.scenes->SceneRequest(t.sceneRequest);
+  if (peers_.rx) peers_.rx->setProbeFrequencyText(t.probeFrequency);
+}
+
+void TMainForm::setLinkText(const QString& text) {
+  if (FooterStatusBar) FooterStatusBar->setPanelText(0, text);
+}
+
+QString TMainForm::shownStatusTexts() const {
+  QStringList shown{FooterStatusBar->panelText(1)};
+  for (const QLabel* l : {DAC1_ModeLabel, Ampl1_Label, F1_Label, DAC2_ModeLabel, Ampl2_Label, F2_Label, S1Label,
+                          S2Label, S3Label, S4Label})
+    shown << l->objectName() + u'=' + l->text();
+  return shown.join(QStringLiteral(" | "));
 }
 
 void TMainForm::ClearStatusDisplay() {
   for (QLabel* l : {DAC1_ModeLabel, Ampl1_Label, F1_Label, DAC2_ModeLabel, Ampl2_Label, F2_Label, S1Label,
                     S2Label, S3Label, S4Label})
     l->setText(QStringLiteral("???"));
-  if (SchemaForm) SchemaForm->setStatusText(QStringLiteral(" Запрос синтезатора ???"));
+  if (peers_.scenes) peers_.scenes->setStatusText(QStringLiteral(" Запрос синтезатора ???"));
 }
 
 // ---- Reactions ------------------------------------------------------------------------------
@@ -720,9 +729,11 @@ void showAndFocus(QWidget* w) {
 }
 }  // namespace
 
-void TMainForm::ChemaBitBtnClick() { showAndFocus(SchemaForm); }
-void TMainForm::VewZIBitBtnClick() { showAndFocus(RxDrawForm); }
-void TMainForm::USBIventsBitBtnClick() { showAndFocus(LinkForm); }
+void TMainForm::ChemaBitBtnClick() { showAndFocus(peers_.scenes ? peers_.scenes->scenesWindow() : nullptr); }
+void TMainForm::VewZIBitBtnClick() { showAndFocus(peers_.rx); }
+void TMainForm::USBIventsBitBtnClick() { showAndFocus(peers_.link); }
+
+int TMainForm::syncLevel() const { return SyncLevelPBSpinEdit ? SyncLevelPBSpinEdit->value() : 0; }
 
 void TMainForm::HelpBitBtnClick() {
   dialogs().information(this, QString(),
@@ -767,6 +778,4 @@ void TMainForm::closeEvent(QCloseEvent* e) {
   emit closed();
 }
 
-TMainForm::~TMainForm() {
-  if (MainForm == this) MainForm = nullptr;
-}
+TMainForm::~TMainForm() = default;

@@ -10,8 +10,11 @@
 #include <span>
 
 #include "panel/command_packet.h"
+#include "panel/panel_peers.h"
 #include "panel/status_report.h"
 #include "platform/drive_type.h"
+#include "rxview/rx_view_panel.h"
+#include "usb/link_panel.h"
 #include "widgets/dialogs.h"
 
 class QCheckBox;
@@ -25,6 +28,7 @@ class TIntSpinEdit;
 class TPageControl;
 class TRadioGroup;
 class TRealSpinEdit;
+class TMessageForm;
 class TStatusBar;
 
 // The controls of one mode page of a channel; null where the page has none.
@@ -55,19 +59,32 @@ struct ChannelControls {
   QList<QLabel*> warningLabels;  // the other channel's calibration notice, under the pages
 };
 
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, public RxViewPanel, public LinkPanel {
   Q_OBJECT
  public:
   explicit TMainForm(QWidget* parent = nullptr);
   ~TMainForm() override;
 
+  // The other windows, handed over by the shell once they all exist (before that, and in tests
+  // of the panel alone, there are none: their parts of the status and the packet are skipped).
+  void setPeers(const PanelPeers& peers) { peers_ = peers; }
+  const PanelPeers& peers() const { return peers_; }
+  // The waiting-message window the panel shows while the state loads and at the exit.
+  TMessageForm* messageWindow() const { return messageForm_; }
+
+  // What the receive view reads of the panel.
+  QRect panelFrame() const override { return frameGeometry(); }
+  int syncLevel() const override;
+
   // Fills bytes 0-59 of the exchange's OUT payload from the controls; 60-63 are left alone.
-  void BuildCommandPacket(std::span<std::uint8_t, kCommandPacketSize> packet) const;
+  void BuildCommandPacket(std::span<std::uint8_t, kCommandPacketSize> packet) const override;
   // The controls' values as the packet sees them.
   PanelSettings readPanelSettings() const;
 
-  void ShowStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report, std::uint32_t errorCode);
-  void ClearStatusDisplay();
+  void ShowStatusReport(const std::array<std::uint8_t, kStatusReportSize>& report, std::uint32_t errorCode) override;
+  void ClearStatusDisplay() override;
+  void setLinkText(const QString& text) override;
+  QString shownStatusTexts() const override;
 
   // Reactions (also called by scene apply and the state loader).
   void Ch1_PageControlChange();
@@ -92,7 +109,7 @@ class TMainForm : public QWidget {
   bool ConfirmStateSave(const QString& path);
   // Where ConfirmStateSave learns the drive of a path (replaceable for tests).
   static std::function<DriveInfo(const QString&)> driveOfPath;
-  // Stops the exchange and waits for its end (set by the USB events window).
+  // Stops the exchange and waits for its end (set by the shell to the events window's stop).
   std::function<void()> stopExchange;
   // Closing writes the state file only when this is true (tests of the window turn it off).
   bool saveStateOnClose = true;
@@ -102,7 +119,7 @@ class TMainForm : public QWidget {
   bool exitSaveFailed() const { return exitSaveFailed_; }
 
   // Project files: each shows its dialog and returns the caption the window is to show
-  // (the chosen file, or the caption unchanged). Set by the project-file code at start.
+  // (the chosen file, or the caption unchanged). Set by the shell, which owns project files.
   std::function<QString(FileDialogRequest&)> openProject;
   std::function<QString(FileDialogRequest&)> saveProjectAs;
 
@@ -153,6 +170,6 @@ class TMainForm : public QWidget {
   StatusCaptions statusCaptions() const;
   bool closing_ = false;
   bool exitSaveFailed_ = false;
+  PanelPeers peers_;
+  TMessageForm* messageForm_ = nullptr;
 };
-
-extern TMainForm* MainForm;

@@ -9,7 +9,6 @@
 #include "remote/vxi11_protocol.h"
 #include "remote/vxi11_registration.h"
 #include "remote/vxi11_server.h"
-#include "shell/command_line.h"
 #include "usb/link_form.h"
 
 namespace {
@@ -52,23 +51,23 @@ void RemoteControl::startVxi11(const QHostAddress& address, TLinkForm* events) {
                    });
 }
 
-std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows) {
-  if (!commandLine.scpi) return nullptr;
+std::unique_ptr<RemoteControl> startRemoteControl(const RemoteOptions& options, PanelInstrument::Windows windows) {
+  if (!options.scpi) return nullptr;
   QHostAddress address;
-  if (!address.setAddress(commandLine.scpiListen)) {
+  if (!address.setAddress(options.listen)) {
     std::fprintf(stderr, "qz418: SCPI: %s is not an IP address; remote control is off\n",
-                 commandLine.scpiListen.toLocal8Bit().constData());
+                 options.listen.toLocal8Bit().constData());
     return nullptr;
   }
   if (!address.isLoopback())
     std::fprintf(stderr,
                  "qz418: warning: the SCPI and VXI-11 servers listen on %s: anyone who can reach this address "
                  "can drive the synthesizer's outputs\n",
-                 commandLine.scpiListen.toLocal8Bit().constData());
+                 options.listen.toLocal8Bit().constData());
   std::unique_ptr<RemoteControl> remote(new RemoteControl(windows));
-  if (!remote->server_->listen(address, commandLine.scpiPort)) {
+  if (!remote->server_->listen(address, options.port)) {
     std::fprintf(stderr, "qz418: SCPI: cannot listen on %s port %u: %s; remote control is off\n",
-                 commandLine.scpiListen.toLocal8Bit().constData(), unsigned(commandLine.scpiPort),
+                 options.listen.toLocal8Bit().constData(), unsigned(options.port),
                  remote->server_->errorString().toLocal8Bit().constData());
     return nullptr;
   }

@@ -8,7 +8,12 @@
 
 #include "remote/panel_instrument.h"
 
-struct CommandLine;
+// What the command line asks of remote control.
+struct RemoteOptions {
+  bool scpi = false;  // --scpi: serve remote control at all
+  QString listen;     // --scpi-listen: the address
+  quint16 port = 0;   // --scpi-port: the SCPI socket's port
+};
 class QHostAddress;
 class ScpiServer;
 class Vxi11Server;
@@ -23,7 +28,7 @@ class RemoteControl {
   Vxi11Server& vxi11() { return *vxi11_; }
 
  private:
-  friend std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine&, PanelInstrument::Windows);
+  friend std::unique_ptr<RemoteControl> startRemoteControl(const RemoteOptions&, PanelInstrument::Windows);
   explicit RemoteControl(PanelInstrument::Windows windows);
   void startVxi11(const QHostAddress& address, TLinkForm* events);
   PanelInstrument instrument_;
@@ -40,4 +45,4 @@ class RemoteControl {
 // listen, says why on stderr and returns null: the operator keeps the panel. VXI-11 is served
 // on the same address when rpcbind takes its registration; when it does not, one line in the
 // events window says why and the SCPI server goes on alone.
-std::unique_ptr<RemoteControl> startRemoteControl(const CommandLine& commandLine, PanelInstrument::Windows windows);
+std::unique_ptr<RemoteControl> startRemoteControl(const RemoteOptions& options, PanelInstrument::Windows windows);

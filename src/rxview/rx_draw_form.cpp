@@ -17,14 +17,12 @@
 
 #include "base/cp1251.h"
 #include "base/number_text.h"
-#include "panel/main_form.h"
 #include "rxview/rx_chart.h"
 #include "rxview/rx_track_bar.h"
 #include "widgets/int_spin_edit.h"
 #include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 
-TRxDrawForm* RxDrawForm = nullptr;
 
 namespace {
 
@@ -76,8 +74,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 
 }  // namespace
 
-TRxDrawForm::TRxDrawForm(QWidget* parent) : QWidget(parent, Qt::Window) {
-  RxDrawForm = this;
+TRxDrawForm::TRxDrawForm(RxViewPanel* panel, QWidget* parent) : QWidget(parent, Qt::Window), panel_(panel) {
   setObjectName(QStringLiteral("RxDrawForm"));
   setWindowTitle(QStringLiteral("Зондирующий импульс или сигнал внешней синхронизации"));
   createControls();
@@ -96,9 +93,7 @@ TRxDrawForm::TRxDrawForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   FormCreate();
 }
 
-TRxDrawForm::~TRxDrawForm() {
-  if (RxDrawForm == this) RxDrawForm = nullptr;
-}
+TRxDrawForm::~TRxDrawForm() = default;
 
 // ---- Construction ---------------------------------------------------------------------------------------
 
@@ -370,7 +365,10 @@ void TRxDrawForm::createPopupMenu() {
 
 void TRxDrawForm::FormCreate() {
   // Beside the control panel, tops level, a 2-pixel gap.
-  if (MainForm) move(MainForm->x() + MainForm->frameGeometry().width() + 2, MainForm->y());
+  if (panel_) {
+    const QRect frame = panel_->panelFrame();
+    move(frame.x() + frame.width() + 2, frame.y());
+  }
   if (loadOwnSection) loadOwnSection(this);
 
   rxData_.fill(0);
@@ -395,9 +393,7 @@ void TRxDrawForm::FormCreate() {
   MesuarePageControlChange();
 }
 
-int TRxDrawForm::syncLevel() const {
-  return MainForm && MainForm->SyncLevelPBSpinEdit ? MainForm->SyncLevelPBSpinEdit->value() : 0;
-}
+int TRxDrawForm::syncLevel() const { return panel_ ? panel_->syncLevel() : 0; }
 
 bool TRxDrawForm::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) FormActivate();

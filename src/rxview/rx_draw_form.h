@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "rxview/rx_signal.h"
+#include "rxview/rx_view_panel.h"
 #include "widgets/dialogs.h"
 
 class QAction;
@@ -30,7 +31,9 @@ class TTrackBar;
 class TRxDrawForm : public QWidget {
   Q_OBJECT
  public:
-  explicit TRxDrawForm(QWidget* parent = nullptr);
+  // panel: where the view opens and the level its marker starts from; none in tests of the
+  // view alone.
+  explicit TRxDrawForm(RxViewPanel* panel = nullptr, QWidget* parent = nullptr);
   ~TRxDrawForm() override;
 
   // Reads this window's section of the state file while the window is created (before the
@@ -132,6 +135,7 @@ class TRxDrawForm : public QWidget {
   bool event(QEvent* e) override;
 
  private:
+  RxViewPanel* panel_;
   void createControls();
   void createMarkersPage(QWidget* page);
   void createPulsePage(QWidget* page);
@@ -150,5 +154,3 @@ class TRxDrawForm : public QWidget {
   rx::History<8> peakTimeHistory_;
   rx::History<16> markerHistory_[2];
 };
-
-extern TRxDrawForm* RxDrawForm;

@@ -12,12 +12,11 @@
 #include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/scena_form.h"
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 #include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 #include "widgets/status_bar.h"
 
-TSchemaForm* SchemaForm = nullptr;
 
 namespace {
 
@@ -54,10 +53,10 @@ constexpr int kRecordX = 424;
 
 }  // namespace
 
-TSchemaForm::TSchemaForm(QWidget* parent)
-    : QWidget(parent,
-              Qt::Dialog | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  SchemaForm = this;
+TSchemaForm::TSchemaForm(TMainForm* panel, TRxDrawForm* rx, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      panel_(panel),
+      rx_(rx) {
   setObjectName(QStringLiteral("SchemaForm"));
   setWindowTitle(QStringLiteral("Управление сценариями"));
   setFixedSize(456, 335);  // a fixed border: the stored size is never read back
@@ -76,9 +75,7 @@ TSchemaForm::TSchemaForm(QWidget* parent)
   FormCreate();
 }
 
-TSchemaForm::~TSchemaForm() {
-  if (SchemaForm == this) SchemaForm = nullptr;
-}
+TSchemaForm::~TSchemaForm() = default;
 
 QString TSchemaForm::defaultScenesFile() {
   return scenesFileName();
@@ -154,17 +151,18 @@ void TSchemaForm::createControls() {
 void TSchemaForm::FormCreate() {
   // Right of the control panel with a 2-pixel gap, the two bottom edges level. A position
   // read from a file below replaces it.
-  if (MainForm) {
-    const QRect panel = MainForm->frameGeometry();
+  if (panel_) {
+    const QRect panel = panel_->frameGeometry();
     move(panel.x() + panel.width() + 2, panel.y() + panel.height() - frameGeometry().height());
   }
+  TMessageForm* message = panel_ ? panel_->messageWindow() : nullptr;
   const QString folder = fileDialogFolder();
   SOpenDialog.initialFolder = folder;
   SSaveDialog.initialFolder = folder;
 
-  if (MessageForm) {
-    MessageForm->ShowMessageText(QStringLiteral("Чтение сценария из файла Scenes.ini"));
-    MessageForm->showAndExpose();  // on screen before the reading blocks the main thread
+  if (message) {
+    message->ShowMessageText(QStringLiteral("Чтение сценария из файла Scenes.ini"));
+    message->showAndExpose();  // on screen before the reading blocks the main thread
   }
   // The scene pages do not exist yet: a selection read here highlights a name and applies
   // nothing. A float error stops this section only; the scenes are created all the same.
@@ -175,7 +173,7 @@ void TSchemaForm::FormCreate() {
 
   const QString scenes = scenesFile ? scenesFile() : scenesFileForReading();
   if (QFileInfo::exists(scenes)) LoadScenario(scenes);
-  if (MessageForm) MessageForm->hide();
+  if (message) message->hide();
   ScenaRadioGroupClick();
 }
 
@@ -219,7 +217,7 @@ TScenaForm* TSchemaForm::scene(int number) const {
 // ---- Apply and capture ----------------------------------------------------------------------
 
 void TSchemaForm::copyGroup(SceneGroup group, TScenaForm* scene, bool intoScene) {
-  const std::vector<QPointer<QWidget>>& live = live_.bind(MainForm, RxDrawForm);
+  const std::vector<QPointer<QWidget>>& live = live_.bind(panel_, rx_);
   const std::vector<SceneField>& fields = sceneFields();
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].group != group || !live[i]) continue;
@@ -233,7 +231,7 @@ void TSchemaForm::copyGroup(SceneGroup group, TScenaForm* scene, bool intoScene)
 
 void TSchemaForm::ApplyScene(TScenaForm* scene) {
   if (!scene) return;
-  TMainForm* panel = MainForm;
+  TMainForm* panel = panel_;
   if (panel) {
     panel->setWindowTitle(CommentEdit->text() + u' ' + scene->windowTitle());
     setTextIfChanged(panel->CommentEdit, scene->CommentEdit->text());
@@ -264,7 +262,7 @@ void TSchemaForm::ApplyScene(TScenaForm* scene) {
     panel->SyncLevelPBSpinEditChange();  // the panel's slider follows the level field
   }
   copyGroup(SceneGroup::Input, scene, false);
-  if (RxDrawForm) RxDrawForm->RangeRadioGroupClick();  // the range code the packet carries
+  if (rx_) rx_->RangeRadioGroupClick();  // the range code the packet carries
 }
 
 void TSchemaForm::CaptureScene(TScenaForm* scene) {
@@ -297,7 +295,7 @@ void TSchemaForm::Edit1Change(QObject* origin) {
     if (edit->objectName() == QStringLiteral("Edit%1").arg(n) && scenes_[size_t(n - 1)])
       scenes_[size_t(n - 1)]->CommentEdit->setText(edit->text());
   // Also before the scenes exist: the panel's comment shows the name changed last.
-  if (MainForm) setTextIfChanged(MainForm->CommentEdit, edit->text());
+  if (panel_) setTextIfChanged(panel_->CommentEdit, edit->text());
 }
 
 void TSchemaForm::SceneRequest(std::uint8_t request) {

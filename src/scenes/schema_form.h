@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "panel/panel_peers.h"
 #include "scenes/scene_fields.h"
 #include "scenes/scene_transfer.h"
 #include "widgets/dialogs.h"
@@ -18,16 +19,24 @@ class QPushButton;
 class QToolButton;
 class TRadioGroup;
 class TScenaForm;
+class TMainForm;
+class TRxDrawForm;
 class TStatusBar;
 
-class TSchemaForm : public QWidget {
+class TSchemaForm : public QWidget, public PanelScenes {
   Q_OBJECT
  public:
   // Creating the window runs the whole start of the scenes: the state file's section for
   // this window, the nine scene pages, Scenes.ini, and one apply of the selected scene to the
-  // panel (which must exist by then to receive it).
-  explicit TSchemaForm(QWidget* parent = nullptr);
+  // panel and the receive view (which must exist by then to receive it; without them, in
+  // tests of the scenes alone, a scene reaches no window).
+  explicit TSchemaForm(TMainForm* panel = nullptr, TRxDrawForm* rx = nullptr, QWidget* parent = nullptr);
   ~TSchemaForm() override;
+  // The panel and the receive view when they were created after this window (tests).
+  void setWindows(TMainForm* panel, TRxDrawForm* rx) {
+    panel_ = panel;
+    rx_ = rx;
+  }
 
   // Where the start reads this window's state and Scenes.ini, and the exit writes Scenes.ini.
   // Where the program keeps its state (beside a portable copy, in the user's config folder
@@ -39,9 +48,10 @@ class TSchemaForm : public QWidget {
   // The scene-request byte of every status report, on the UI thread before the cycle's packet
   // is built: shown in the status bar, and a request 1-10 that follows a report of 0 selects
   // and applies that scene (10 gives scene 9).
-  void SceneRequest(std::uint8_t request);
+  void SceneRequest(std::uint8_t request) override;
   std::uint8_t lastSceneRequest() const { return LastSceneRequest; }
-  void setStatusText(const QString& text);
+  void setStatusText(const QString& text) override;
+  QWidget* scenesWindow() override { return this; }
   QString statusText() const;
 
   // Reads a scenario file: this window's section (as if edited), the nine scenes, the names
@@ -53,7 +63,7 @@ class TSchemaForm : public QWidget {
   bool SaveScenario(const QString& path);
   // At exit: Scenes.ini beside the executable, whichever file was opened or saved; then the
   // scene pages are closed. False when Scenes.ini could not be written (the error was shown).
-  bool StoreScenesOnExit();
+  bool StoreScenesOnExit() override;
 
   // Scene 1-9; null outside or while the pages are not yet created.
   TScenaForm* scene(int number) const;
@@ -89,9 +99,10 @@ class TSchemaForm : public QWidget {
   void createControls();
   void copyGroup(SceneGroup group, TScenaForm* scene, bool intoScene);
 
+  TMainForm* panel_;
+  TRxDrawForm* rx_;
   std::array<TScenaForm*, kSceneCount> scenes_{};
   LiveControls live_;
   std::uint8_t LastSceneRequest = 0;  // the previous report's request; 0 at start
 };
 
-extern TSchemaForm* SchemaForm;

@@ -29,6 +29,7 @@
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "shell/command_line.h"
+#include "shell/program_windows.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
 #include "widgets/dialogs.h"
@@ -247,18 +248,15 @@ int runProgram(int argc, char** argv) {
   setUpApplication();
   installDialogsFor(commandLine);
 
-  // The fixed order: the events window starts the exchange, whose first hand-overs go
-  // to the panel and the receive view, so it comes last.
-  auto* mainForm = new TMainForm;
-  life.panel = mainForm;
   // The receive view reads its own section of the state file while it is created.
   TRxDrawForm::loadOwnSection = [](QWidget* w) {
     const QString stateFile = stateFileForReading();
     if (QFileInfo::exists(stateFile)) LoadFormState(stateFile, w);
   };
-  auto* rxDrawForm = new TRxDrawForm;
-  auto* schemaForm = new TSchemaForm;
-  auto* linkForm = new TLinkForm(systemLinkPlatform());
+  const ProgramWindows windows = createProgramWindows(systemLinkPlatform());
+  TMainForm* mainForm = windows.main;
+  TLinkForm* linkForm = windows.link;
+  life.panel = mainForm;
   life.eventsLog = [linkForm](const QString& line) { linkForm->AddLogLine(line); };
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
   auto* insistence = new ExitInsistence(mainForm);
@@ -267,7 +265,9 @@ int runProgram(int argc, char** argv) {
   QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
                    [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence, false); });
   mainForm->show();
-  std::unique_ptr<RemoteControl> remote = startRemoteControl(commandLine, {mainForm, rxDrawForm, schemaForm, linkForm});
+  std::unique_ptr<RemoteControl> remote = startRemoteControl(
+      {commandLine.scpi, commandLine.scpiListen, commandLine.scpiPort},
+      {windows.main, windows.rx, windows.schema, windows.link});
   // Started: a signal held meanwhile is now delivered, and its exit saves the whole state.
   life.running = true;
   holdTerminationSignals(false);
@@ -278,10 +278,10 @@ int runProgram(int argc, char** argv) {
   // A file the exit could not write (the operator has seen why) ends the program with 1.
   if (rc == 0 && mainForm->exitSaveFailed()) rc = 1;
 
-  delete linkForm;
-  delete schemaForm;
-  delete rxDrawForm;
-  delete mainForm;
+  delete windows.link;
+  delete windows.schema;
+  delete windows.rx;
+  delete windows.main;
   guard.release();
   return rc;
 }

@@ -1,6 +1,5 @@
 #include "usb/link_form.h"
 
-#include "panel/main_form.h"
 #include "persist/form_state.h"
 #include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
@@ -19,13 +18,10 @@
 #include <algorithm>
 #include <cerrno>
 
-TLinkForm* LinkForm = nullptr;
 
 namespace {
 
-// The hand-over payloads are the panel's and the receive view's own types.
-static_assert(usb::kStatusPayloadSize == kStatusReportSize);
-static_assert(usb::kCommandPayloadSize == kCommandPacketSize);
+// The receive buffer hand-over is the receive view's own type.
 static_assert(usb::kReceiveSampleCount == rx::kSamples);
 
 const QString kNoLink = QStringLiteral("нет связи c QZ418!!!");  // the "c" is Latin, as the operators know it
@@ -35,18 +31,17 @@ const QString kPermissionHint = QStringLiteral(
     "Нет прав доступа к устройству USB. Установите правило udev packaging/60-qz418.rules "
     "(см. docs/user-guide.md#connecting-a-real-synthesizer) и подключите синтезатор заново.");
 
-LinkReceivers windowReceivers() {
+LinkReceivers windowReceivers(LinkPanel* panel, TRxDrawForm* rx) {
   LinkReceivers r;
-  r.showStatus = [](const std::array<std::uint8_t, usb::kStatusPayloadSize>& report,
-                    std::uint32_t errorCode) {
-    if (MainForm) MainForm->ShowStatusReport(report, errorCode);
-  };
-  r.showRx = [](std::span<const std::uint16_t, usb::kReceiveSampleCount> samples) {
-    if (RxDrawForm) RxDrawForm->ShowRxBuffer(samples);
-  };
-  r.buildCommand = [](std::span<std::uint8_t, usb::kCommandPayloadSize> packet) {
-    if (MainForm) MainForm->BuildCommandPacket(packet);
-  };
+  if (panel) {
+    r.showStatus = [panel](const std::array<std::uint8_t, usb::kStatusPayloadSize>& report,
+                           std::uint32_t errorCode) { panel->ShowStatusReport(report, errorCode); };
+    r.buildCommand = [panel](std::span<std::uint8_t, usb::kCommandPayloadSize> packet) {
+      panel->BuildCommandPacket(packet);
+    };
+  }
+  if (rx)
+    r.showRx = [rx](std::span<const std::uint16_t, usb::kReceiveSampleCount> samples) { rx->ShowRxBuffer(samples); };
   return r;
 }
 
@@ -82,11 +77,11 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 }  // namespace
 
-TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
+TLinkForm::TLinkForm(LinkPlatform platform, LinkPanel* panel, TRxDrawForm* rx, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       platform_(std::move(platform)),
-      receivers_(windowReceivers()) {
-  LinkForm = this;
+      panel_(panel),
+      receivers_(windowReceivers(panel, rx)) {
   if (const QString file = qEnvironmentVariable("QZ418_LINK_LOG"); !file.isEmpty()) {
     traceFile_ = std::make_unique<QFile>(file);
     if (traceFile_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
@@ -107,7 +102,6 @@ TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
   if (platform_.makeChangeMonitor) monitor_ = platform_.makeChangeMonitor(nullptr);
   if (monitor_)
     connect(monitor_.get(), &DeviceChangeMonitor::devicesChanged, this, &TLinkForm::devicesChanged);
-  if (MainForm) MainForm->stopExchange = [this] { StopExchangeForExit(); };
   lostRetry_ = new QTimer(this);
   lostRetry_->setSingleShot(true);
   connect(lostRetry_, &QTimer::timeout, this, [this] { connectionLost(lostStart_); });
@@ -115,11 +109,9 @@ TLinkForm::TLinkForm(LinkPlatform platform, QWidget* parent)
 }
 
 TLinkForm::~TLinkForm() {
-  if (MainForm && LinkForm == this) MainForm->stopExchange = nullptr;
   // Ends a thread the panel's close did not stop; its last hand-overs still reach the windows,
   // which are destroyed after this one.
   thread_.reset();
-  if (LinkForm == this) LinkForm = nullptr;
 }
 
 void TLinkForm::createControls() {
@@ -216,19 +208,14 @@ void TLinkForm::trace(const char* tag, const QString& text) {
 
 void TLinkForm::traceHandOvers(LinkReceivers& receivers) {
   receivers.showStatus = [this, show = receivers.showStatus](const auto& report, std::uint32_t errorCode) {
-    show(report, errorCode);
-    if (!MainForm) return;
-    QStringList shown{MainForm->FooterStatusBar->panelText(1)};
-    for (const QLabel* l : {MainForm->DAC1_ModeLabel, MainForm->Ampl1_Label, MainForm->F1_Label,
-                            MainForm->DAC2_ModeLabel, MainForm->Ampl2_Label, MainForm->F2_Label,
-                            MainForm->S1Label, MainForm->S2Label, MainForm->S3Label, MainForm->S4Label})
-      shown << l->objectName() + u'=' + l->text();
-    const QString text = shown.join(QStringLiteral(" | "));
+    if (show) show(report, errorCode);
+    if (!panel_) return;
+    const QString text = panel_->shownStatusTexts();
     if (text != lastPanelTrace_) trace("panel", lastPanelTrace_ = text);
   };
   receivers.showRx = [this,
                       show = receivers.showRx](std::span<const std::uint16_t, usb::kReceiveSampleCount> s) {
-    show(s);
+    if (show) show(s);
     if (rxTraced_) return;
     rxTraced_ = true;
     const auto [low, high] = std::minmax_element(s.begin(), s.end());
@@ -281,7 +268,7 @@ void TLinkForm::ListSynthesizers() {
 
 void TLinkForm::setLinkStatus(const QString& text) {
   trace("status", text);
-  if (MainForm && MainForm->FooterStatusBar) MainForm->FooterStatusBar->setPanelText(0, text);
+  if (panel_) panel_->setLinkText(text);
 }
 
 void TLinkForm::connectionReport() {
@@ -292,7 +279,7 @@ void TLinkForm::connectionReport() {
     if (!linkUp()) setLinkStatus(kNoLink);
   } else {
     setLinkStatus(kNoLink);
-    if (MainForm) MainForm->ClearStatusDisplay();
+    if (panel_) panel_->ClearStatusDisplay();
   }
 }
 

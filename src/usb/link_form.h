@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "usb/link_panel.h"
 #include "usb/link_platform.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
@@ -20,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class TRadioGroup;
+class TRxDrawForm;
 
 class TLinkForm : public QWidget {
   Q_OBJECT
@@ -33,7 +35,10 @@ class TLinkForm : public QWidget {
   // often than this (ms): a device that fails every connection must not keep it restarting.
   static constexpr int kLostRetryMs = 1000;
 
-  explicit TLinkForm(LinkPlatform platform = {}, QWidget* parent = nullptr);
+  // The exchange it starts hands each cycle's status report and packet to panel and the
+  // receive buffer to rx; without them (tests of the window alone) those steps do nothing.
+  explicit TLinkForm(LinkPlatform platform = {}, LinkPanel* panel = nullptr, TRxDrawForm* rx = nullptr,
+                     QWidget* parent = nullptr);
   ~TLinkForm() override;
 
   void AddLogLine(const QString& text);
@@ -116,6 +121,7 @@ class TLinkForm : public QWidget {
   void withButtonDisabled(QPushButton* button, Action action);
 
   LinkPlatform platform_;
+  LinkPanel* panel_;
   LinkReceivers receivers_;
   std::unique_ptr<DeviceEnumerator> enumerator_;
   std::unique_ptr<DeviceChangeMonitor> monitor_;
@@ -139,4 +145,3 @@ class TLinkForm : public QWidget {
   bool rxTraced_ = false;
 };
 
-extern TLinkForm* LinkForm;

@@ -23,6 +23,7 @@
 #include "support/recording_dialogs.h"
 #include "usb/link_form.h"
 #include "usb/link_platform.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -282,11 +283,13 @@ TEST_F(DamagedFilesEndToEnd, AProjectSendsOnlyCodesWithinTheControlsLimits) {
   main->saveStateOnClose = false;
   main->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
-  auto rx = std::make_unique<TRxDrawForm>();
-  auto schema = std::make_unique<TSchemaForm>();
+  auto rx = std::make_unique<TRxDrawForm>(main.get());
+  auto schema = std::make_unique<TSchemaForm>(main.get(), rx.get());
+  wireWindows({main.get(), rx.get(), schema.get(), nullptr});
   LinkPlatform platform = systemLinkPlatform();
   platform.stateFile = path(QStringLiteral("none.ini"));
-  auto link = std::make_unique<TLinkForm>(platform);
+  auto link = std::make_unique<TLinkForm>(platform, main.get(), rx.get());
+  wireWindows({main.get(), rx.get(), schema.get(), link.get()});
   const auto pumpUntil = [](const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer t;
     t.start();

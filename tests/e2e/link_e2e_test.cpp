@@ -22,6 +22,7 @@
 #include "scenes/schema_form.h"
 #include "support/program_session.h"
 #include "widgets/status_bar.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -55,8 +56,9 @@ PanelDefaults panelDefaults() {
   setAppFormatSettings(FormatSettings::fromSystem());
   TMainForm main;
   main.saveStateOnClose = false;
-  TRxDrawForm rx;
-  TSchemaForm schema;  // its start may apply a scene to the panel, as in the program
+  TRxDrawForm rx(&main);
+  TSchemaForm schema(&main, &rx);  // its start may apply a scene to the panel, as in the program
+  wireWindows({&main, &rx, &schema, nullptr});
   std::array<std::uint8_t, 64> packet{};
   main.BuildCommandPacket(packet);
   VirtualSynthesizer synth;

@@ -24,6 +24,7 @@
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
 #include "widgets/status_bar.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ class Panel : public ::testing::Test {
     // The scenario window first: created after the panel it would apply scene 1 to it.
     schema = std::make_unique<TSchemaForm>();
     main = std::make_unique<TMainForm>();
-    rx = std::make_unique<TRxDrawForm>();
+    rx = std::make_unique<TRxDrawForm>(main.get());
+    schema->setWindows(main.get(), rx.get());
+    wireWindows({main.get(), rx.get(), schema.get(), nullptr});
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
   }

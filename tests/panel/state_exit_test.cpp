@@ -9,8 +9,9 @@
 #include "platform/executable_path.h"
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 #include "support/recording_dialogs.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -75,10 +76,11 @@ TEST_F(DriveQuestion, CloseStopsTheExchangeBeforeAskingAndEndsWithTheLastMessage
   form.show();
   form.close();
   EXPECT_EQ(order, (std::vector<QString>{"stop", "drive"}));
-  ASSERT_NE(MessageForm, nullptr);
-  EXPECT_TRUE(MessageForm->isVisible()) << "the message stays up until the program ends";
-  EXPECT_EQ(MessageForm->windowTitle(), " ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!");
-  EXPECT_EQ(MessageForm->messageText(), "Конец!!!");
+  const TMessageForm* message = form.messageWindow();
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->isVisible()) << "the message stays up until the program ends";
+  EXPECT_EQ(message->windowTitle(), " ПОЖАЛУЙСТА ПОДОЖДИТЕ!!!");
+  EXPECT_EQ(message->messageText(), "Конец!!!");
 }
 
 // The whole exit with the real windows: only a fixed disk or a "Да" writes the state file and
@@ -109,15 +111,16 @@ TEST_F(DriveQuestion, ExitWritesFilesOnlyWhenTheDriveAllowsIt) {
     {
       // The start order of the program.
       TMainForm main;
-      TRxDrawForm rx;
-      TSchemaForm schema;
+      TRxDrawForm rx(&main);
+      TSchemaForm schema(&main, &rx);
+      wireWindows({&main, &rx, &schema, nullptr});
       TMainForm::driveOfPath = [&](const QString&) { return DriveInfo{c.type, "/media/x/"}; };
       ScopedRecordingDialogs d;
       d->answers = c.answers;
       main.show();
       main.close();
       EXPECT_EQ(d->calls.size(), c.questions);
-      EXPECT_EQ(MessageForm->messageText(), "Конец!!!");
+      EXPECT_EQ(main.messageWindow()->messageText(), "Конец!!!");
     }
     EXPECT_EQ(QFileInfo::exists(state), c.written);
     EXPECT_EQ(QFileInfo::exists(scenes), c.written);

@@ -21,6 +21,7 @@
 #include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
+#include "shell/program_windows.h"
 
 using namespace scpi;
 
@@ -34,8 +35,9 @@ class PanelInstrumentTest : public ::testing::Test {
     TSchemaForm::scenesFile = [this] { return dir.filePath("Scenes.ini"); };
     panel = std::make_unique<TMainForm>();
     panel->saveStateOnClose = false;
-    rx = std::make_unique<TRxDrawForm>();
-    scenes = std::make_unique<TSchemaForm>();
+    rx = std::make_unique<TRxDrawForm>(panel.get());
+    scenes = std::make_unique<TSchemaForm>(panel.get(), rx.get());
+    wireWindows({panel.get(), rx.get(), scenes.get(), nullptr});
     instrument = std::make_unique<PanelInstrument>(PanelInstrument::Windows{panel.get(), rx.get(), scenes.get(), nullptr});
     session = std::make_unique<Session>(*instrument);
     send("*RST");

@@ -65,7 +65,7 @@ struct View {
   explicit View(bool shown = true) {
     panel();
     setAppFormatSettings(FormatSettings::russian());
-    form = std::make_unique<TRxDrawForm>();
+    form = std::make_unique<TRxDrawForm>(&panel());
     if (shown) {
       form->show();
       EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));

@@ -25,6 +25,7 @@
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
 #include "widgets/spin_edit.h"
+#include "shell/program_windows.h"
 
 // Readable failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -133,7 +134,7 @@ class ScenesTest : public ::testing::Test {
     TSchemaForm::scenesFile = [this] { return scenesPath(); };
     main = std::make_unique<TMainForm>();
     main->saveStateOnClose = false;
-    rx = std::make_unique<TRxDrawForm>();
+    rx = std::make_unique<TRxDrawForm>(main.get());
   }
   void TearDown() override {
     schema.reset();
@@ -146,7 +147,8 @@ class ScenesTest : public ::testing::Test {
   // Creates the scenario window: the start of the scenes.
   void start() {
     schema.reset();
-    schema = std::make_unique<TSchemaForm>();
+    schema = std::make_unique<TSchemaForm>(main.get(), rx.get());
+    wireWindows({main.get(), rx.get(), schema.get(), nullptr});
   }
   QString statePath() const { return dir.filePath("qz418.ini"); }
   QString scenesPath() const { return dir.filePath("Scenes.ini"); }

@@ -6,6 +6,7 @@
 #include "usb_fakes.h"
 #include "widgets/radio_group.h"
 #include "widgets/status_bar.h"
+#include "shell/program_windows.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -47,7 +48,8 @@ class LinkWindow : public ::testing::Test {
       return m;
     };
     p.stateFile = dir.filePath(QStringLiteral("state.ini"));
-    form = std::make_unique<TLinkForm>(std::move(p));
+    form = std::make_unique<TLinkForm>(std::move(p), main.get());
+    wireWindows({main.get(), nullptr, nullptr, form.get()});
   }
   void plug(const QStringList& locations) {
     devices->clear();

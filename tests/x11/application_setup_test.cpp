@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "panel/main_form.h"
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 #include "shell/startup.h"
 
 namespace {
@@ -35,6 +35,7 @@ QString netWmName(const QWidget& w) {
 TEST(ApplicationSetup, TitlesAreThePrograms) {
   setUpApplication();
   TMainForm panel;
+  TMessageForm* MessageForm = panel.messageWindow();
   panel.saveStateOnClose = false;
   panel.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));

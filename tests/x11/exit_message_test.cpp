@@ -2,6 +2,8 @@
 // busy: the stop of the exchange, then the save. Compared pixel for pixel with the same window
 // painted at leisure afterwards.
 #include <gtest/gtest.h>
+
+#include <QApplication>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -16,14 +18,21 @@
 
 #include "panel/main_form.h"
 #include "platform/executable_path.h"
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 #include "widgets/dialogs.h"
 
 namespace {
 
+// The panel's waiting-message window, also while the panel is still being created.
+TMessageForm* messageWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* m = qobject_cast<TMessageForm*>(w)) return m;
+  return nullptr;
+}
+
 // What the X server holds where the message window's label is.
 QImage labelOnScreen() {
-  const QLabel* label = MessageForm->MessageLabel;
+  const QLabel* label = messageWindow()->MessageLabel;
   const QPoint at = label->mapToGlobal(QPoint(0, 0));
   return QGuiApplication::primaryScreen()
       ->grabWindow(0, at.x(), at.y(), label->width(), label->height())
@@ -105,12 +114,12 @@ TEST(ExitMessage, OnScreenWhileTheStartLoadsAndTheStopBlocksNotGreyedWhileTheSta
 
   EXPECT_FALSE(stepRanBeforeStop) << "an exchange step ran while the message window was waited for";
   ASSERT_TRUE(panelDisabledThen) << "the save was not under way";
-  ASSERT_NE(MessageForm, nullptr);
-  EXPECT_EQ(MessageForm->font().pointSize(), 8);
+  ASSERT_NE(messageWindow(), nullptr);
+  EXPECT_EQ(messageWindow()->font().pointSize(), 8);
 
   // The same texts painted with all the time in the world.
   const auto atLeisure = [](const QString& text) {
-    MessageForm->ShowMessageText(text);
+    messageWindow()->ShowMessageText(text);
     QTest::qWait(100);
     return labelOnScreen();
   };

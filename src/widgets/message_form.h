@@ -35,5 +35,3 @@ class TMessageForm : public QWidget {
   QString text_;
   QPointer<QWidget> owner_;
 };
-
-extern TMessageForm* MessageForm;

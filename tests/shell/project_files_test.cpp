@@ -1,5 +1,5 @@
 // Project files through the panel's buttons: the dialogs, the four sections, the caption.
-#include "persist/project_files.h"
+#include "shell/project_files.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include "support/recording_dialogs.h"
 #include "usb/link_form.h"
 #include "widgets/real_spin_edit.h"
+#include "shell/program_windows.h"
 
 namespace {
 
@@ -27,9 +28,10 @@ class Projects : public ::testing::Test {
     TSchemaForm::stateFile = [this] { return dir.filePath("none.ini"); };
     TSchemaForm::scenesFile = [this] { return dir.filePath("Scenes.ini"); };
     main = std::make_unique<TMainForm>();
-    rx = std::make_unique<TRxDrawForm>();
-    schema = std::make_unique<TSchemaForm>();
-    link = std::make_unique<TLinkForm>(LinkPlatform{{}, {}, {}, dir.filePath("none.ini")});
+    rx = std::make_unique<TRxDrawForm>(main.get());
+    schema = std::make_unique<TSchemaForm>(main.get(), rx.get());
+    link = std::make_unique<TLinkForm>(LinkPlatform{{}, {}, {}, dir.filePath("none.ini")}, main.get(), rx.get());
+    wireWindows(windows());
     main->saveStateOnClose = false;
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
@@ -55,6 +57,7 @@ class Projects : public ::testing::Test {
   std::unique_ptr<TSchemaForm> schema;
   std::unique_ptr<TLinkForm> link;
   QString caption;
+  ProgramWindows windows() const { return {main.get(), rx.get(), schema.get(), link.get()}; }
 };
 
 }  // namespace
@@ -104,7 +107,7 @@ TEST_F(Projects, OverwriteAskedAndNoLeavesFileAndCaption) {
 
 TEST_F(Projects, OpenLoadsTheSettingsAndAMissingFileChangesNothing) {
   ScopedRecordingDialogs d;
-  ASSERT_TRUE(SaveAllForms(dir.filePath("p.qz4")));
+  ASSERT_TRUE(SaveAllForms(dir.filePath("p.qz4"), windows().list()));
   amplitude()->setValue(-33);
   rx->show();  // saved hidden: loading hides it again
 
@@ -141,8 +144,8 @@ TEST_F(Projects, OneWriteForAllWindowsGivesTheSameFileAsOneWritePerWindow) {
     f.write("[LinkForm]\r\nOld=1\r\n[Other]\r\nKey=1\r\n");
   }
   QFile::copy(dir.filePath("a.qz4"), dir.filePath("b.qz4"));
-  ASSERT_TRUE(SaveAllForms(dir.filePath("a.qz4")));
-  for (QWidget* w : applicationWindows()) ASSERT_TRUE(SaveFormState(dir.filePath("b.qz4"), w));
+  ASSERT_TRUE(SaveAllForms(dir.filePath("a.qz4"), windows().list()));
+  for (QWidget* w : windows().list()) ASSERT_TRUE(SaveFormState(dir.filePath("b.qz4"), w));
   EXPECT_EQ(read("a.qz4"), read("b.qz4"));
   EXPECT_FALSE(read("a.qz4").contains("Old=1")) << "a window's section is rewritten whole";
   EXPECT_TRUE(d->calls.empty());

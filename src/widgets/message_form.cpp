@@ -1,12 +1,10 @@
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScreen>
 #include <QThread>
 #include <QWindow>
-
-TMessageForm* MessageForm = nullptr;
 
 namespace {
 
@@ -93,6 +91,4 @@ void TMessageForm::showEvent(QShowEvent* e) {
   repaint();
 }
 
-TMessageForm::~TMessageForm() {
-  if (MessageForm == this) MessageForm = nullptr;
-}
+TMessageForm::~TMessageForm() = default;

@@ -1,4 +1,4 @@
-#include "shell/message_form.h"
+#include "widgets/message_form.h"
 
 #include <gtest/gtest.h>
 

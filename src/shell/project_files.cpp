@@ -1,28 +1,19 @@
-#include "persist/project_files.h"
+#include "shell/project_files.h"
 
 #include <QFileInfo>
 #include <QWidget>
 
-#include "panel/main_form.h"
 #include "persist/form_state.h"
-#include "rxview/rx_draw_form.h"
-#include "scenes/schema_form.h"
-#include "usb/link_form.h"
 
-QList<QWidget*> applicationWindows() {
-  QList<QWidget*> windows;
-  for (QWidget* w : std::initializer_list<QWidget*>{MainForm, RxDrawForm, SchemaForm, LinkForm})
-    if (w) windows.append(w);
-  return windows;
-}
-
-bool LoadAllForms(const QString& fileName) {
-  for (QWidget* w : applicationWindows())
+bool LoadAllForms(const QString& fileName, const QList<QWidget*>& windows) {
+  for (QWidget* w : windows)
     if (!LoadFormState(fileName, w)) return false;
   return true;
 }
 
-bool SaveAllForms(const QString& fileName) { return SaveFormStates(fileName, applicationWindows()); }
+bool SaveAllForms(const QString& fileName, const QList<QWidget*>& windows) {
+  return SaveFormStates(fileName, windows);
+}
 
 namespace {
 
@@ -35,14 +26,14 @@ void rememberFolder(FileDialogRequest& dialog) {
 
 }  // namespace
 
-QString OpenProject(FileDialogRequest& dialog, QWidget* owner) {
+QString OpenProject(FileDialogRequest& dialog, QWidget* owner, const QList<QWidget*>& windows) {
   QString result = owner ? owner->windowTitle() : QString();
   dialog.title = QStringLiteral("Загрузить проект из файла");
   const QString chosen = dialogs().openFile(owner, dialog);
   if (!chosen.isEmpty()) {
     dialog.defaultName = QFileInfo(chosen).absoluteFilePath();
     if (QFileInfo::exists(chosen)) {
-      if (LoadAllForms(dialog.defaultName)) result = dialog.defaultName;
+      if (LoadAllForms(dialog.defaultName, windows)) result = dialog.defaultName;
     } else {
       dialogs().information(owner, QString(), QStringLiteral("Не существует Файл \r") + dialog.defaultName);
     }
@@ -51,7 +42,7 @@ QString OpenProject(FileDialogRequest& dialog, QWidget* owner) {
   return result;
 }
 
-QString SaveProjectAs(FileDialogRequest& dialog, QWidget* owner) {
+QString SaveProjectAs(FileDialogRequest& dialog, QWidget* owner, const QList<QWidget*>& windows) {
   QString result = owner ? owner->windowTitle() : QString();
   dialog.title = QStringLiteral("Сохранить проект в файл как...");
   const QString chosen = dialogs().saveFile(owner, dialog);
@@ -62,7 +53,7 @@ QString SaveProjectAs(FileDialogRequest& dialog, QWidget* owner) {
       write = dialogs().confirmYesNo(owner, QString(),
                                      QStringLiteral("Файл с именем \r") + dialog.defaultName +
                                          QStringLiteral("\rуже существует\rЗаписать в него?"));
-    if (write && SaveAllForms(dialog.defaultName)) result = dialog.defaultName;
+    if (write && SaveAllForms(dialog.defaultName, windows)) result = dialog.defaultName;
   }
   rememberFolder(dialog);
   return result;
