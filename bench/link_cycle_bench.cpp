@@ -42,6 +42,10 @@ QString devicePath;
 
 struct CycleFigures {
   double medianMs = 0, p95Ms = 0, minMs = 0, maxMs = 0;
+  // Alternating blocks: the median period of the cycles with the windows and with empty
+  // receivers, and the lowest and highest median of a single block of each.
+  double windowsMedianMs = 0, emptyMedianMs = 0;
+  double windowsBlockMinMs = 0, windowsBlockMaxMs = 0, emptyBlockMinMs = 0, emptyBlockMaxMs = 0;
   double busyUsPerCycle = 0;
   double windowsUsPerCycle = 0;  // of which in the panel's and the receive view's own code
   std::size_t cycles = 0;
@@ -54,17 +58,28 @@ double percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, std::size_t(p * double(v.size() - 1) + 0.5))];
 }
 
+constexpr int kBlockMs = 1000;  // one block of alternating runs
+
 // Runs the exchange for the measuring time with the event loop of this (main) thread turning.
-CycleFigures runExchange(bool windows) {
+// alternate: the receivers switch between the windows and empty ones every kBlockMs, so that
+// both are measured in one run under the same load of the machine.
+CycleFigures runExchange(bool windowsAtStart, bool alternate = false) {
+  bool windows = windowsAtStart;
   std::vector<Clock::time_point> shown;
+  std::vector<int> block;  // per shown report: the block it came in (even: windows)
+  int blockNumber = 0;
   shown.reserve(std::size_t(measureSeconds) * 60 + 100);
+  block.reserve(shown.capacity());
   Clock::duration inWindows{};
   std::uint32_t lastError = 0;
 
   LinkReceivers r;
   r.showStatus = [&](const std::array<std::uint8_t, 32>& report, std::uint32_t error) {
     const auto t0 = Clock::now();
-    if (shown.size() < shown.capacity()) shown.push_back(t0);
+    if (shown.size() < shown.capacity()) {
+      shown.push_back(t0);
+      block.push_back(blockNumber);
+    }
     lastError = error;
     if (windows) gMain->ShowStatusReport(report, error);
     inWindows += Clock::now() - t0;
@@ -76,7 +91,10 @@ CycleFigures runExchange(bool windows) {
   };
   r.buildCommand = [&](std::span<std::uint8_t, 64> packet) {
     const auto t0 = Clock::now();
-    if (windows) gMain->BuildCommandPacket(packet);
+    if (windows) {
+      gMain->BuildCommandPacket(packet);
+      gRx->PaintRxChart();  // as the program's receiver: the chart paints after this returns
+    }
     inWindows += Clock::now() - t0;
   };
 
@@ -91,8 +109,15 @@ CycleFigures runExchange(bool windows) {
   // The first cycles (configuration, first paint of the chart) are left out of the figures.
   std::uint64_t stepsAtStart = 0;
   std::chrono::nanoseconds busyAtStart{};
+  QTimer blocks;
+  QObject::connect(&blocks, &QTimer::timeout, [&] {
+    windows = !windows;
+    ++blockNumber;
+  });
   QTimer::singleShot(500, [&] {
     shown.clear();
+    block.clear();
+    if (alternate) blocks.start(kBlockMs);
     inWindows = {};
     stepsAtStart = thread.stepsRun();
     busyAtStart = thread.mainThreadBusy();
@@ -118,6 +143,29 @@ CycleFigures runExchange(bool windows) {
   f.windowsUsPerCycle =
       f.cycles > 0 ? std::chrono::duration<double, std::micro>(inWindows).count() / double(f.cycles) : 0;
   f.lastError = lastError;
+  if (alternate) {
+    // A period belongs to a block when both of its reports came in it.
+    std::vector<std::vector<double>> perBlock(std::size_t(blockNumber) + 1);
+    std::vector<double> withWindows, empty;
+    for (std::size_t i = 1; i < shown.size(); ++i) {
+      if (block[i] != block[i - 1]) continue;
+      const double ms = std::chrono::duration<double, std::milli>(shown[i] - shown[i - 1]).count();
+      perBlock[std::size_t(block[i])].push_back(ms);
+      ((block[i] % 2 == 0) == windowsAtStart ? withWindows : empty).push_back(ms);
+    }
+    f.windowsMedianMs = percentile(withWindows, 0.5);
+    f.emptyMedianMs = percentile(empty, 0.5);
+    f.windowsBlockMinMs = f.emptyBlockMinMs = 1e9;
+    for (std::size_t b = 0; b < perBlock.size(); ++b) {
+      if (perBlock[b].size() < 5) continue;  // a block cut short by the end of the run
+      const double m = percentile(perBlock[b], 0.5);
+      const bool w = (b % 2 == 0) == windowsAtStart;
+      double& lo = w ? f.windowsBlockMinMs : f.emptyBlockMinMs;
+      double& hi = w ? f.windowsBlockMaxMs : f.emptyBlockMaxMs;
+      lo = std::min(lo, m);
+      hi = std::max(hi, m);
+    }
+  }
   return f;
 }
 
@@ -145,6 +193,25 @@ void BM_LinkCycleHandOversOnly(benchmark::State& state) {
   for (auto _ : state) report(state, runExchange(false));
 }
 BENCHMARK(BM_LinkCycleHandOversOnly)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// Both in one run, in alternating blocks of one second: what the windows add to the period,
+// free of the drift of the machine's load between two runs. The chart is painted after the
+// cycle's last hand-over, in the pause, so the period with the windows should stay within
+// a few tenths of a millisecond of the empty receivers'.
+void BM_LinkCycleAlternatingBlocks(benchmark::State& state) {
+  for (auto _ : state) {
+    const CycleFigures f = runExchange(true, true);
+    report(state, f);
+    state.counters["windows_median_ms"] = f.windowsMedianMs;
+    state.counters["empty_median_ms"] = f.emptyMedianMs;
+    state.counters["windows_minus_empty_ms"] = f.windowsMedianMs - f.emptyMedianMs;
+    state.counters["windows_block_median_min_ms"] = f.windowsBlockMinMs;
+    state.counters["windows_block_median_max_ms"] = f.windowsBlockMaxMs;
+    state.counters["empty_block_median_min_ms"] = f.emptyBlockMinMs;
+    state.counters["empty_block_median_max_ms"] = f.emptyBlockMaxMs;
+  }
+}
+BENCHMARK(BM_LinkCycleAlternatingBlocks)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 QString simProgram() {
   const QString fromEnv = qEnvironmentVariable("QZ418_SIM_BIN");

@@ -158,7 +158,10 @@ int main(int argc, char** argv) {
     main.ShowStatusReport(report, error);
   };
   r.showRx = [&rx](std::span<const std::uint16_t, 4096> samples) { rx.ShowRxBuffer(samples); };
-  r.buildCommand = [&main](std::span<std::uint8_t, 64> packet) { main.BuildCommandPacket(packet); };
+  r.buildCommand = [&main, &rx](std::span<std::uint8_t, 64> packet) {
+    main.BuildCommandPacket(packet);
+    rx.PaintRxChart();
+  };
   TUSB_Thread thread(r, [](const QString& path, int* error) { return openDeviceTransport(path, error); });
   if (!thread.OpenDeviceHandle(devices.front()->devicePath)) return 1;
   thread.setWaitTime(400);

@@ -296,6 +296,8 @@ TChart::TChart(QWidget* parent) : QWidget(parent), plot_(new QCustomPlot(this)) 
   replotTimer_.setSingleShot(true);
   replotTimer_.setInterval(0);
   connect(&replotTimer_, &QTimer::timeout, this, &TChart::replotNow);
+  holdTimer_.setSingleShot(true);
+  connect(&holdTimer_, &QTimer::timeout, this, &TChart::releaseReplots);
   zoomTimer_.setInterval(kZoomStepMs);
   connect(&zoomTimer_, &QTimer::timeout, this, &TChart::zoomStep);
 }
@@ -406,7 +408,20 @@ void TChart::setZoomAllowed(bool on) {
 
 void TChart::requestReplot() {
   dirty_ = true;
-  if (!replotTimer_.isActive()) replotTimer_.start();
+  if (!held_ && !replotTimer_.isActive()) replotTimer_.start();
+}
+
+void TChart::holdReplots(int maxMs) {
+  held_ = true;
+  replotTimer_.stop();
+  holdTimer_.start(maxMs);
+}
+
+void TChart::releaseReplots() {
+  holdTimer_.stop();
+  if (!held_) return;
+  held_ = false;
+  if (dirty_ && !replotTimer_.isActive()) replotTimer_.start();
 }
 
 void TChart::replotNow() {

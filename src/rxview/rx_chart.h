@@ -165,6 +165,12 @@ class TChart : public QWidget {
 
   void requestReplot();
   void replotNow();
+  // Holds the replots asked for from now on until releaseReplots(), or at most maxMs: the
+  // exchange hands the chart its data while its thread waits, and the painting is to come
+  // after the cycle's last hand-over, in the pause between cycles.
+  void holdReplots(int maxMs);
+  // Ends the hold: a replot asked for meanwhile runs on the next turn of the event loop.
+  void releaseReplots();
   // The chart as drawn on screen, at its own size, background included.
   QPixmap toBitmap();
 
@@ -203,7 +209,9 @@ class TChart : public QWidget {
   bool zoomAllowed_ = false;
   bool scrollAllowed_ = true;
   bool dirty_ = true;
+  bool held_ = false;
   QTimer replotTimer_;
+  QTimer holdTimer_;
   QMenu* popupMenu_ = nullptr;
 
   // Rubber band (left button) and scrolling (right button) in progress.

@@ -450,14 +450,17 @@ void TRxDrawForm::ShowRxBuffer(rx::Samples samples) {
   if (!DrawCheckBox->isChecked()) return;
   rx::convertSamples(samples, rxData_);
   rx::smoothInPlace(rxData_);
-  RedrawRxChart();
+  RxBufferChart->holdReplots(kPaintHoldMs);
+  RedrawRxChart(false);
 }
+
+void TRxDrawForm::PaintRxChart() { RxBufferChart->releaseReplots(); }
 
 void TRxDrawForm::WidthTrackBarChange() {
   if (widthTrackBarReady_) RedrawRxChart();
 }
 
-void TRxDrawForm::RedrawRxChart() {
+void TRxDrawForm::RedrawRxChart(bool paintNow) {
   ZoomUnDoButtonClick();
   // "50В" divides the input by 3 before the converter, so its counts are worth 3 k.
   const bool range50 = RangeRadioGroup->itemIndex() == 2;
@@ -486,7 +489,7 @@ void TRxDrawForm::RedrawRxChart() {
       if (m->x(i) >= end) m->setX(i, end);
 
   if (MesuarePageControl->activePageIndex() == PulsePage) MeasurePulse();
-  RxBufferChart->replotNow();
+  if (paintNow) RxBufferChart->replotNow();
 }
 
 // ---- Markers and measurement ----------------------------------------------------------------------------

@@ -45,10 +45,18 @@ class TRxDrawForm : public QWidget {
   bool load50Ohm() const;
   void setProbeFrequencyText(const QString& text);
 
-  // One receive buffer: converted, smoothed and drawn, unless "Выводить данные" is off.
+  // One receive buffer, unless "Выводить данные" is off: converted, smoothed and put into the
+  // chart's series (what TRACe:DATA?, the measurement and the markers read). The chart is
+  // painted only once PaintRxChart() says the cycle's hand-overs are over, so the painting
+  // falls into the pause between cycles instead of holding up the exchange.
   void ShowRxBuffer(rx::Samples samples);
-  // Rebuilds the trace and the sync-level arrow from RxData; undoes any zoom.
-  void RedrawRxChart();
+  // After the cycle's last hand-over: paints what ShowRxBuffer put into the chart (on the next
+  // turn of the event loop; at the latest kPaintHoldMs after ShowRxBuffer).
+  void PaintRxChart();
+  static constexpr int kPaintHoldMs = 40;
+  // Rebuilds the trace and the sync-level arrow from RxData; undoes any zoom. Paints at once
+  // unless paintNow is false (then the chart paints when it is let).
+  void RedrawRxChart(bool paintNow = true);
   void WidthTrackBarChange();
   void RangeRadioGroupClick();
   void R50CheckBoxClick();

@@ -36,8 +36,11 @@ LinkReceivers windowReceivers(LinkPanel* panel, TRxDrawForm* rx) {
   if (panel) {
     r.showStatus = [panel](const std::array<std::uint8_t, usb::kStatusPayloadSize>& report,
                            std::uint32_t errorCode) { panel->ShowStatusReport(report, errorCode); };
-    r.buildCommand = [panel](std::span<std::uint8_t, usb::kCommandPayloadSize> packet) {
+    r.buildCommand = [panel, rx](std::span<std::uint8_t, usb::kCommandPayloadSize> packet) {
       panel->BuildCommandPacket(packet);
+      // The cycle's last hand-over: the chart paints once this returns, while the exchange
+      // sends the packet and pauses.
+      if (rx) rx->PaintRxChart();
     };
   }
   if (rx)
