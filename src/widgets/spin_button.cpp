@@ -1,5 +1,6 @@
 #include "widgets/spin_button.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -26,11 +27,16 @@ void SpinButton::paintEvent(QPaintEvent*) {
     QStyleOptionButton opt;
     opt.initFrom(this);
     opt.rect = half > 0 ? up : down;
+    // The application's palette, not the field's: a field whose text colour changes gets a new
+    // palette each time, and the style caches its bevels under the palette's key, so every new
+    // palette would leave new pixmaps in the cache for as long as the program runs.
+    opt.palette = QApplication::palette(this);
     opt.state |= (pressed_ == half) ? QStyle::State_Sunken : QStyle::State_Raised;
     style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &p, this);
     QStyleOption arrow;
     arrow.initFrom(this);
     arrow.rect = opt.rect.adjusted(3, 2, -3, -2);
+    arrow.palette = opt.palette;
     style()->drawPrimitive(half > 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow, &p,
                            this);
   }

@@ -36,6 +36,9 @@ def main():
         rc, out = lxi("discover", "-t", "2")
         check(rc == 0 and "127.0.0.1" in out and "QZ418" in out, "lxi discover finds the program:\n" + out)
 
+        # *IDN? names the device once the link is up (a whole cycle has gone through).
+        check(wait_for(lambda: lxi("scpi", "-a", "127.0.0.1", "SYST:LINK?")[1].strip() == '1,"sim0"', 10),
+              "the link to the simulator is up")
         rc, out = lxi("scpi", "-a", "127.0.0.1", "*IDN?")
         check(rc == 0 and out.strip().split(",")[:3] == ["QZ418", "QZ418 control program", "sim0"],
               "lxi scpi *IDN? over VXI-11: %r" % out)

@@ -44,9 +44,10 @@ def main():
         rm = pyvisa.ResourceManager("@py")
         opts = dict(read_termination="\n", write_termination="\n", timeout=5000)
         a = rm.open_resource(RESOURCE, **opts)
+        # The link is up once a whole cycle has gone through: only then does *IDN? name the device.
+        check(wait_for(lambda: a.query("SYST:LINK?") == '1,"sim0"', 10), "the link to the simulator is up")
         idn = a.query("*IDN?").split(",")
         check(idn[:3] == ["QZ418", "QZ418 control program", "sim0"], "*IDN? over VXI-11: %s" % idn)
-        check(wait_for(lambda: a.query("SYST:LINK?") == '1,"sim0"', 10), "the link to the simulator is up")
         check(a.query("SOUR1:PULS:AMPL -20;*OPC?") == "1", "*OPC? completes with the device")
         check(a.query("SOUR1:PULS:AMPL?") == "-20.0", "the setting reads back")
 
