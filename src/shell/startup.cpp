@@ -157,10 +157,12 @@ void requestExit(TMainForm* mainForm, ExitInsistence* insistence, bool queued) {
 // the thread that made it): a signal meanwhile would otherwise kill the program unsaved, and
 // acting on it in a start-up box's loop would save a half-made panel over the user's state.
 // Blocked, it waits, and is acted on once the main thread unblocks it.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 sigset_t terminationSignals() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, sig);
+  for (const int sig : kTerminationSignals) sigaddset(&set, sig);
   return set;
 }
 
@@ -192,7 +194,7 @@ void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
   sa.sa_handler = onSignal;
   sa.sa_mask = terminationSignals();
   sa.sa_flags = SA_RESTART;
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+  for (const int sig : kTerminationSignals) sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace

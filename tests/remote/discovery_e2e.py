@@ -15,6 +15,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_checks import check, finish, wait_for  # noqa: E402
+
 ADDRESS, PORT, HOST = "192.0.2.1", 5025, "qz-test"
 NAME = "QZ418 on " + HOST
 BUS_CONF = """<busconfig><type>system</type><listen>unix:path=/run/dbus/system_bus_socket</listen>
@@ -23,25 +26,6 @@ BUS_CONF = """<busconfig><type>system</type><listen>unix:path=/run/dbus/system_b
 """
 # Avahi leaves loopback alone unless told; IPv4 only keeps the answers to one line each.
 AVAHI_CONF = """[server]\nuse-ipv6=no\nallow-interfaces=lo\n[wide-area]\nenable-wide-area=no\n"""
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(done, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        result = done()
-        if result:
-            return result
-        time.sleep(0.1)
-    return done()
-
-
 def enter_namespaces():
     tools = ["unshare", "ip", "hostname", "dbus-daemon", "avahi-daemon", "avahi-browse", "avahi-publish", "lxi"]
     missing = [t for t in tools if not shutil.which(t)]
@@ -158,10 +142,7 @@ def main():
         app.wait(30)
     finally:
         shutil.rmtree(top, ignore_errors=True)
-    if failures:
-        print("%d failed" % len(failures))
-        return 1
-    return 0
+    return finish()
 
 
 if __name__ == "__main__":

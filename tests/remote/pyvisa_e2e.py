@@ -19,29 +19,14 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_checks import check, finish, wait_for  # noqa: E402
+
 try:
     import pyvisa
 except ImportError:
     print("PyVISA is not installed (python3-pyvisa, python3-pyvisa-py): skipped")
     sys.exit(77)
-
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(done, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if done():
-            return True
-        time.sleep(0.02)
-    return done()
-
 
 def free_port():
     with socket.socket() as s:
@@ -215,10 +200,7 @@ def main():
         sim.kill()
         sim.wait()
         shutil.rmtree(top, ignore_errors=True)
-    if failures:
-        print("%d failed" % len(failures))
-        return 1
-    return 0
+    return finish()
 
 
 if __name__ == "__main__":

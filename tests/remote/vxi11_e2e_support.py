@@ -9,6 +9,8 @@ import sys
 import tempfile
 import time
 
+from e2e_checks import check, finish, wait_for  # noqa: F401 (the scripts import them from here)
+
 CORE_PROGRAM = 395183  # 0x0607AF
 
 
@@ -26,24 +28,6 @@ def enter_namespace():
         print("no private network namespace here: skipped")
         sys.exit(77)
     sys.exit(subprocess.run(cmd, env=dict(os.environ, QZ_VXI11_NETNS="1")).returncode)
-
-
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(done, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if done():
-            return True
-        time.sleep(0.05)
-    return done()
 
 
 def answers(port):
@@ -119,10 +103,3 @@ class Station:
                 p.kill()
                 p.wait()
         shutil.rmtree(self.top, ignore_errors=True)
-
-
-def finish():
-    if failures:
-        print("%d failed" % len(failures))
-        return 1
-    return 0
