@@ -7,8 +7,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +18,9 @@
 #include <cstring>
 #include <optional>
 
+#include "persist/file_notices.h"
+#include "persist/unfinished_write.h"
+#include "platform/executable_path.h"
 #include "platform/write_permission.h"
 
 namespace {
@@ -35,11 +40,23 @@ QString errorText(int err) { return QString::fromLocal8Bit(std::strerror(err)); 
 // The kernel's own limit on links followed for one path.
 constexpr int kMaxLinkHops = 40;
 
+// Who may have a link followed: the running user's own links, and those of the folder's owner
+// (who could replace the file anyway). Anyone else's link in a folder they may write to (a
+// sticky shared folder, a group folder) would make the program write wherever they point.
+bool linkMayBeFollowed(const QByteArray& link, const struct stat& st) {
+  if (st.st_uid == ::geteuid()) return true;
+  const qsizetype slash = link.lastIndexOf('/');
+  const QByteArray folder = slash > 0 ? link.left(slash) : QByteArray("/");
+  struct stat fst {};
+  return ::stat(folder.constData(), &fst) == 0 && fst.st_uid == st.st_uid;
+}
+
 // The file a chain of symbolic links at path finally names; path itself when it is no link.
 // A link text that is relative counts from the folder holding the link, as the kernel takes
 // it; nothing is cleaned up lexically, since ".." after a linked folder means its real parent.
-// A name that does not exist ends the chain: that is the file to create.
-std::optional<QByteArray> finalTarget(QByteArray path, int* err) {
+// A name that does not exist ends the chain: that is the file to create. A link that may not be
+// followed ends it with EPERM, its path in *refused.
+std::optional<QByteArray> finalTarget(QByteArray path, int* err, QByteArray* refused) {
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0) {
@@ -48,6 +65,11 @@ std::optional<QByteArray> finalTarget(QByteArray path, int* err) {
       return std::nullopt;
     }
     if (!S_ISLNK(st.st_mode)) return path;
+    if (!linkMayBeFollowed(path, st)) {
+      *err = EPERM;
+      *refused = path;
+      return std::nullopt;
+    }
     // st_size is the link text's length, but the link may change in between: grow until it fits.
     QByteArray text(qsizetype(std::max<off_t>(st.st_size, 64)) + 1, '\0');
     for (;;) {
@@ -132,9 +154,9 @@ void removeStaleTemporaries(const QByteArray& folder, const QByteArray& target) 
   ::closedir(d);
 }
 
-// pwrite from offset 0 until all of data is written.
-bool writeAllAt(int fd, QByteArrayView data) {
-  qsizetype done = 0;
+// pwrite of data[from..] at offset from, until all of it is written.
+bool writeAllAt(int fd, QByteArrayView data, qsizetype from = 0) {
+  qsizetype done = from;
   while (done < data.size()) {
     const ssize_t n = ::pwrite(fd, data.data() + done,
                                size_t(std::min<qsizetype>(data.size() - done, 1 << 20)), off_t(done));
@@ -161,11 +183,6 @@ bool readAllAt(int fd, QByteArray* out) {
   }
 }
 
-// Rewrites an open file's whole text in place and waits for the disk.
-bool rewriteOpenFile(int fd, QByteArrayView data) {
-  return writeAllAt(fd, data) && ::ftruncate(fd, off_t(data.size())) == 0 && syncFd(fd) == 0;
-}
-
 // A rename, a new name or a removed one reaches the disk with the folder's entry.
 void syncFolder(const QByteArray& folder) {
   const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -178,10 +195,9 @@ void syncFolder(const QByteArray& folder) {
 // The file that a save of path replaces, split into its folder and name.
 struct Target {
   QByteArray path, folder, name;
-  QByteArray copyPath() const { return folder + '/' + unfinishedSaveCopyName(name); }
 };
 
-std::optional<Target> resolveTarget(const QString& path, QString* why) {
+std::optional<Target> resolveTarget(const QString& path, QString* why, QString* refusedLink) {
   if (path.isEmpty()) {
     *why = QStringLiteral("no file name");
     return std::nullopt;
@@ -189,9 +205,15 @@ std::optional<Target> resolveTarget(const QString& path, QString* why) {
   QByteArray start = QFile::encodeName(path);
   if (!start.startsWith('/')) start = QFile::encodeName(QDir::currentPath()) + '/' + start;
   int err = 0;
-  const std::optional<QByteArray> resolved = finalTarget(start, &err);
+  QByteArray refused;
+  const std::optional<QByteArray> resolved = finalTarget(start, &err, &refused);
   if (!resolved) {
-    *why = errorText(err);
+    if (!refused.isEmpty()) {
+      if (refusedLink) *refusedLink = QFile::decodeName(refused);
+      *why = QFile::decodeName(refused) + QStringLiteral(": a link of another user is not followed");
+    } else {
+      *why = errorText(err);
+    }
     return std::nullopt;
   }
   Target t;
@@ -224,34 +246,93 @@ bool copyAccessAcl(const QByteArray& from, int toFd) {
   return ::fsetxattr(toFd, kAcl, acl.constData(), size_t(acl.size()), 0) == 0;
 }
 
-// The copy of the old text that an in-place save keeps beside the file. Nobody who could not
-// read the file may read it: the group bits are kept only where the copy belongs to the file's
-// group as well.
-bool writeUnfinishedSaveCopy(const QByteArray& copy, const struct stat& file, QByteArrayView text) {
-  const int fd = ::open(copy.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+// ---- The record of an in-place write, in the private state folder -----------------------
+
+// A file of the private folder: written under a temporary name, synced, renamed, the folder
+// synced. Nobody else may enter the folder, so the names are ours.
+bool writePrivateFile(const QByteArray& folder, const QByteArray& name, QByteArrayView bytes, bool exclusive) {
+  const QByteArray temp = folder + "/." + name + '.' + QByteArray::number(::getpid()) + ".tmp";
+  const QByteArray final = folder + '/' + name;
+  const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  const bool fileGroup = ::fchown(fd, uid_t(-1), file.st_gid) == 0;
-  const bool ok =
-      ::fchmod(fd, file.st_mode & (fileGroup ? 0666 : 0606)) == 0 && writeAllAt(fd, text) && syncFd(fd) == 0;
-  const int err = errno;
-  ::close(fd);
-  if (!ok) {
-    ::unlink(copy.constData());
-    errno = err;
+  bool ok = writeAllAt(fd, bytes) && syncFd(fd) == 0;
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
   }
+  // A kept copy never replaces another: link() fails when the name is taken.
+  if (ok) ok = exclusive ? ::link(temp.constData(), final.constData()) == 0
+                         : ::rename(temp.constData(), final.constData()) == 0;
+  if (!ok) err = errno;
+  if (exclusive || !ok) ::unlink(temp.constData());
+  if (ok) syncFolder(folder);
+  errno = err;
   return ok;
 }
 
+QByteArray privateFolder(bool create) { return QFile::encodeName(privateStateFolder(create)); }
+
+// The record of path's last in-place write; nullopt when there is none (or none that is ours).
+std::optional<QByteArray> readRecord(const QByteArray& recordPath) {
+  const int fd = ::open(recordPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  QByteArray bytes;
+  const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                  st.st_nlink == 1 && readAllAt(fd, &bytes);
+  ::close(fd);
+  return ok ? std::optional(bytes) : std::nullopt;
+}
+
+void removeRecord(const QByteArray& folder, const QByteArray& recordPath) {
+  if (::unlink(recordPath.constData()) == 0) syncFolder(folder);
+}
+
+QString keepCopy(const QString& originalPath, QByteArrayView bytes, QString* error) {
+  const QByteArray folder = privateFolder(true);
+  if (folder.isEmpty()) {
+    if (error) *error = QStringLiteral("no private state folder");
+    return QString();
+  }
+  const QByteArray base = QFile::encodeName(QFileInfo(originalPath).fileName()) + '.' +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")).toLatin1();
+  for (int n = 1; n < 1000; ++n) {
+    const QByteArray name = base + (n > 1 ? '-' + QByteArray::number(n) : QByteArray()) + ".kept";
+    if (writePrivateFile(folder, name, bytes, true)) return QFile::decodeName(folder + '/' + name);
+    if (errno != EEXIST) break;
+  }
+  if (error) *error = errorText(errno);
+  return QString();
+}
+
+// Where a test stops a save: the kill points of the in-place write.
+std::function<void()>& midWriteProbe() {
+  static std::function<void()> probe;
+  return probe;
+}
+
+// Writes data over the open file from offset 0 and truncates it to data's length, synced.
+bool rewriteOpenFile(int fd, QByteArrayView data, bool probeHalfway = false) {
+  const qsizetype half = probeHalfway ? data.size() / 2 : data.size();
+  if (!writeAllAt(fd, data.first(half))) return false;
+  if (probeHalfway && midWriteProbe()) midWriteProbe()();
+  return writeAllAt(fd, data, half) && ::ftruncate(fd, off_t(data.size())) == 0 && syncFd(fd) == 0;
+}
+
 // A save that cannot replace the file keeping its owner, group and ACLs writes into the file
-// itself, which keeps them all. A crash in the middle would leave a torn text, so the old text
-// is first copied beside the file and synced; the copy goes once the new text is on the disk,
-// and a load that finds it puts it back. A copy already there is the last whole text (its save
-// did not finish and no load has put it back yet), so it is kept as it is.
+// itself, which keeps them all. See writeFileAtomically() for the order of the steps.
 bool writeInPlace(const Target& t, const struct stat& st, QByteArrayView data, QString* error) {
   auto fail = [&](const QString& why) {
     if (error) *error = why;
     return false;
   };
+  const QByteArray folder = privateFolder(true);
+  if (folder.isEmpty())
+    return fail(QStringLiteral("no private state folder for the record of an in-place save"));
+  // A record of an earlier write of this file is settled first, as a load would.
+  (void)recoverUnfinishedWrite(QFile::decodeName(t.path));
+
   const int fd = ::open(t.path.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return fail(errorText(errno));
   auto closeAndFail = [&](const QString& why) {
@@ -261,40 +342,43 @@ bool writeInPlace(const Target& t, const struct stat& st, QByteArrayView data, Q
   struct stat now {};
   if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_dev != st.st_dev || now.st_ino != st.st_ino)
     return closeAndFail(QStringLiteral("the file was replaced while it was being saved"));
-  const QByteArray copy = t.copyPath();
-  struct stat cst {};
-  const bool kept = ::lstat(copy.constData(), &cst) == 0;
-  auto copyFailure = [&](int err) { return QFile::decodeName(copy) + QStringLiteral(": ") + errorText(err); };
-  if (kept && !S_ISREG(cst.st_mode)) return closeAndFail(copyFailure(EEXIST));
   QByteArray old;
-  if (!kept) {
-    if (!readAllAt(fd, &old)) return closeAndFail(errorText(errno));
-    if (!writeUnfinishedSaveCopy(copy, st, old)) return closeAndFail(copyFailure(errno));
-    // The copy's name is on the disk before the file changes.
-    syncFolder(t.folder);
+  if (!readAllAt(fd, &old)) return closeAndFail(errorText(errno));
+  if (old == data) {
+    ::close(fd);
+    return true;
   }
-  if (!rewriteOpenFile(fd, data)) {
+  const QByteArray recordName = unfinishedWriteRecordName(t.path);
+  const QByteArray recordPath = folder + '/' + recordName;
+  const UnfinishedWriteRecord record =
+      UnfinishedWriteRecord::make(quint64(now.st_dev), quint64(now.st_ino), t.path, old, data);
+  if (!writePrivateFile(folder, recordName, record.encode(), false))
+    return closeAndFail(QFile::decodeName(recordPath) + QStringLiteral(": ") + errorText(errno));
+
+  // The whole new length is taken from the disk before a byte changes: a full disk then stops
+  // the save here, the file untouched. (glibc reserves by writing where the file system has no
+  // fallocate; where it cannot reserve at all, the write below goes ahead unreserved.)
+  if (data.size() > old.size()) {
+    const int r = ::posix_fallocate(fd, 0, off_t(data.size()));
+    if (r != 0 && r != EOPNOTSUPP && r != ENOSYS && r != EINVAL) {
+      // A reservation that failed may have grown the file: its old length back.
+      struct stat grown {};
+      if (::fstat(fd, &grown) == 0 && grown.st_size != off_t(old.size())) {
+        if (::ftruncate(fd, off_t(old.size())) != 0 || syncFd(fd) != 0) return closeAndFail(errorText(r));
+      }
+      removeRecord(folder, recordPath);
+      return closeAndFail(errorText(r));
+    }
+  }
+  if (!rewriteOpenFile(fd, data, true)) {
     const QString why = errorText(errno);
-    // The old text back; where even that fails, the copy stays for the next load.
-    if (!kept && rewriteOpenFile(fd, old)) ::unlink(copy.constData());
+    // The old text back at once; where even that fails, the record stays for the next load.
+    if (rewriteOpenFile(fd, old)) removeRecord(folder, recordPath);
     return closeAndFail(why);
   }
   ::close(fd);
-  if (::unlink(copy.constData()) != 0)
-    return fail(QStringLiteral("saved, but the copy of the old text cannot be removed: ") +
-                copyFailure(errno));
-  syncFolder(t.folder);
+  removeRecord(folder, recordPath);
   return true;
-}
-
-// Whether the copy beside file was written by someone the file's mode lets write it: a stranger
-// who may create files in a shared folder must not choose the text a load puts back.
-bool copyTrusted(const struct stat& copy, const struct stat& file) {
-  if (!S_ISREG(copy.st_mode) || copy.st_nlink != 1) return false;
-  if (copy.st_uid == ::geteuid() || copy.st_uid == 0 || copy.st_uid == file.st_uid) return true;
-  // The writer made the copy its group's only when it is a member of it.
-  if (copy.st_gid == file.st_gid && (file.st_mode & S_IWGRP)) return true;
-  return (file.st_mode & S_IWOTH) != 0;
 }
 
 }  // namespace
@@ -305,15 +389,15 @@ AtomicWriteSync setAtomicWriteSync(AtomicWriteSync sync) {
   return old;
 }
 
-QByteArray unfinishedSaveCopyName(const QByteArray& fileName) { return '.' + fileName + ".before-save~"; }
+void setInPlaceMidWriteProbe(std::function<void()> probe) { midWriteProbe() = std::move(probe); }
 
-bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error) {
+bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error, QString* refusedLink) {
   auto fail = [&](const QString& why) {
     if (error) *error = why;
     return false;
   };
   QString why;
-  const std::optional<Target> t = resolveTarget(path, &why);
+  const std::optional<Target> t = resolveTarget(path, &why, refusedLink);
   if (!t) return fail(why);
   const QByteArray& target = t->path;
 
@@ -367,64 +451,79 @@ bool writeFileAtomically(const QString& path, QByteArrayView data, QString* erro
     return abandon();
   }
   syncFolder(t->folder);
-  // A copy of an unfinished in-place save holds a text that is now replaced as a whole; left
-  // there, the next load would put it back.
-  const QByteArray copy = t->copyPath();
-  if (::unlink(copy.constData()) == 0) {
-    syncFolder(t->folder);
-  } else if (errno != ENOENT) {
-    const int err = errno;
-    return fail(QStringLiteral("saved, but the copy of an earlier text cannot be removed: ") +
-                QFile::decodeName(copy) + QStringLiteral(": ") + errorText(err));
-  }
   return true;
 }
 
-UnfinishedSave recoverUnfinishedSave(const QString& path) {
-  UnfinishedSave r;
+UnfinishedWrite recoverUnfinishedWrite(const QString& path) {
+  UnfinishedWrite r;
   QString why;
-  const std::optional<Target> t = resolveTarget(path, &why);
+  const std::optional<Target> t = resolveTarget(path, &why, nullptr);
   if (!t) return r;
-  const QByteArray copy = t->copyPath();
-  struct stat cst {};
-  if (::lstat(copy.constData(), &cst) != 0) return r;
-  r.copyPath = QFile::decodeName(copy);
-  r.outcome = UnfinishedSave::Outcome::Ignored;
+  const QByteArray folder = privateFolder(false);
+  if (folder.isEmpty()) return r;
+  const QByteArray recordPath = folder + '/' + unfinishedWriteRecordName(t->path);
+  const std::optional<QByteArray> bytes = readRecord(recordPath);
+  if (!bytes) return r;
+  const std::optional<UnfinishedWriteRecord> record = UnfinishedWriteRecord::decode(*bytes);
   struct stat st {};
-  if (::stat(t->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    r.problem = QStringLiteral("the file itself is missing");
+  // Incomplete (the write had not begun), of another file, or of a file replaced since.
+  if (!record || record->path != t->path || ::stat(t->path.constData(), &st) != 0 ||
+      quint64(st.st_dev) != record->device || quint64(st.st_ino) != record->inode) {
+    removeRecord(folder, recordPath);
     return r;
   }
-  if (!copyTrusted(cst, st)) {
-    r.problem = QStringLiteral("it was not written by a user who may write the file");
-    return r;
-  }
-  const int in = ::open(copy.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  struct stat opened {};
-  if (in < 0 || ::fstat(in, &opened) != 0 || opened.st_ino != cst.st_ino || !readAllAt(in, &r.text)) {
-    r.problem = errorText(errno);
-    if (in >= 0) ::close(in);
-    return r;
-  }
-  ::close(in);
-  r.outcome = UnfinishedSave::Outcome::ReadFromCopy;
   const QString file = QFile::decodeName(t->path);
-  if (!modeAllowsWrite(file)) {
-    r.problem = errorText(EACCES);
-    return r;
+  const int in = ::open(t->path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  QByteArray text;
+  struct stat opened {};
+  const bool read = in >= 0 && ::fstat(in, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                    opened.st_ino == st.st_ino && readAllAt(in, &text);
+  if (in >= 0) ::close(in);
+  if (!read) return r;  // judged by a load that can read the file
+  switch (compareWithRecord(*record, text)) {
+    case FileAgainstRecord::OldText:
+    case FileAgainstRecord::NewText:
+      removeRecord(folder, recordPath);
+      return r;
+    case FileAgainstRecord::TornWrite: {
+      const int fd = ::open(t->path.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+      const bool restored = fd >= 0 && rewriteOpenFile(fd, record->oldText);
+      const int err = errno;
+      if (fd >= 0) ::close(fd);
+      r.text = record->oldText;
+      if (restored) {
+        removeRecord(folder, recordPath);
+        r.outcome = UnfinishedWrite::Outcome::Restored;
+        reportFileNotice(QStringLiteral("Запись в файл %1 не была закончена: прежний текст файла возвращён")
+                             .arg(file));
+      } else {
+        r.outcome = UnfinishedWrite::Outcome::ReadOld;
+        reportFileNotice(QStringLiteral("Запись в файл %1 не была закончена; прежний текст прочитан из %2, "
+                                        "вернуть его в файл нельзя: %3")
+                             .arg(file, QFile::decodeName(recordPath), errorText(err)));
+      }
+      return r;
+    }
+    case FileAgainstRecord::Other: {
+      QString problem;
+      r.keptCopy = keepCopy(file, record->oldText, &problem);
+      if (r.keptCopy.isEmpty()) {
+        reportFileNotice(QStringLiteral("Файл %1 записан другим после незаконченной записи; прежний текст "
+                                        "остаётся в %2: %3")
+                             .arg(file, QFile::decodeName(recordPath), problem));
+        return r;
+      }
+      removeRecord(folder, recordPath);
+      r.outcome = UnfinishedWrite::Outcome::KeptAside;
+      reportFileNotice(
+          QStringLiteral("Файл %1 записан другим после незаконченной записи; прежний текст сохранён в %2")
+              .arg(file, r.keptCopy));
+      return r;
+    }
   }
-  const int fd = ::open(t->path.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0 || !rewriteOpenFile(fd, r.text)) {
-    r.problem = errorText(errno);
-    if (fd >= 0) ::close(fd);
-    return r;
-  }
-  ::close(fd);
-  r.outcome = UnfinishedSave::Outcome::Restored;
-  // Left there (a sticky folder keeps another user's copy), it only says again what the file says.
-  if (::unlink(copy.constData()) != 0)
-    r.problem = errorText(errno);
-  else
-    syncFolder(t->folder);
   return r;
+}
+
+QString keepDatedCopy(const QString& originalPath, QByteArrayView bytes, QString* error) {
+  return keepCopy(originalPath, bytes, error);
 }

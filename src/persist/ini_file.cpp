@@ -165,27 +165,13 @@ bool IniFile::load(const QString& path, QString* error) {
     if (error) *error = why;
     return false;
   };
-  // A save that wrote into the file and did not finish left the old text beside it.
-  const UnfinishedSave unfinished = recoverUnfinishedSave(path);
-  const QString copy = unfinished.copyPath, problem = unfinished.problem;
-  switch (unfinished.outcome) {
-    case UnfinishedSave::Outcome::None:
-      break;
-    case UnfinishedSave::Outcome::Restored:
-      qWarning("ini file: %s: the last save did not finish; the text before it is back from %s%s",
-               qUtf8Printable(path), qUtf8Printable(copy),
-               qUtf8Printable(problem.isEmpty() ? QString() : "; the copy stays: " + problem));
-      break;
-    case UnfinishedSave::Outcome::ReadFromCopy:
-      qWarning("ini file: %s: the last save did not finish; read from %s, which stays: %s",
-               qUtf8Printable(path), qUtf8Printable(copy), qUtf8Printable(problem));
-      raw_ = unfinished.text;
-      parse();
-      return true;
-    case UnfinishedSave::Outcome::Ignored:
-      qWarning("ini file: %s: %s is not used: %s", qUtf8Printable(path), qUtf8Printable(copy),
-               qUtf8Printable(problem));
-      break;
+  // An in-place save that did not finish left a record in the private state folder: a torn
+  // file gets its old text back before it is read.
+  const UnfinishedWrite unfinished = recoverUnfinishedWrite(path);
+  if (unfinished.outcome == UnfinishedWrite::Outcome::ReadOld) {
+    raw_ = unfinished.text;
+    parse();
+    return true;
   }
   struct stat st {};
   if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
@@ -206,8 +192,8 @@ bool IniFile::load(const QString& path, QString* error) {
   return true;
 }
 
-bool IniFile::save(const QString& path, QString* error) const {
-  return writeFileAtomically(path, toBytes(), error);
+bool IniFile::save(const QString& path, QString* error, QString* refusedLink) const {
+  return writeFileAtomically(path, toBytes(), error, refusedLink);
 }
 
 QByteArray IniFile::encode(QStringView text) const {

@@ -43,14 +43,17 @@ class IniFile {
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
-  // Reads the file at path, first putting back the text an unfinished in-place save kept beside
-  // it (recoverUnfinishedSave; logged). A missing file gives an empty profile and true; a file
+  // Reads the file at path, first putting back its old text where an in-place save of it was
+  // torn (recoverUnfinishedWrite; reported). A missing file gives an empty profile and true; a file
   // that exists but cannot be read (a folder, a pipe, socket or device, no permission, an I/O
   // error) gives an empty profile and false.
   bool load(const QString& path, QString* error = nullptr);
-  // Writes the whole text atomically (writeFileAtomically). False with a reason on failure.
-  bool save(const QString& path, QString* error = nullptr) const;
+  // Writes the whole text atomically (writeFileAtomically). False with a reason on failure, and
+  // the path of another user's link that was not followed in refusedLink.
+  bool save(const QString& path, QString* error = nullptr, QString* refusedLink = nullptr) const;
   QByteArray toBytes() const;
+  // The bytes as they were loaded.
+  const QByteArray& loadedBytes() const { return raw_; }
 
   Encoding encoding() const { return encoding_; }
 

@@ -58,6 +58,15 @@ QString configHome(const QString& xdgConfigHome, const QString& homeFolder);
 // user are made. True when it is a folder afterwards.
 bool createPrivateFolder(const QString& folder);
 
+// The user's persistent private state folder: $XDG_STATE_HOME/qz418 when that variable is an
+// absolute path, else <home>/.local/state/qz418. It survives a power loss and a log-out (the
+// runtime folder is cleared then), and only the user may enter it: a real folder (no link),
+// owned by the user, mode 0700 (made so when missing, its mode narrowed when the user owns it).
+// Here the program keeps what no one else may choose or read: the record of an unfinished
+// in-place save, and copies of files it would otherwise overwrite. Empty when there is no such
+// folder, or (create false) when it does not exist yet.
+QString privateStateFolder(bool create = true);
+
 // The running program's, decided once on first use so that every window and the exit agree.
 const StateLocation& stateLocation();
 

@@ -441,85 +441,199 @@ TEST_F(AtomicWriteTest, FailuresLeaveTheOldFileWhole) {
   }
 }
 
-// A user's save of a file the new file could not be given back (another user's, or of a group
-// the user cannot give files to) writes into the file, keeping its owner, group and mode, with
-// the old text beside it until the new one is on the disk; a crash there leaves the copy, which
-// the next load puts back. The saves run in a child that drops root.
-TEST_F(AtomicWriteTest, FilesOfOthersAreWrittenInPlaceAndAnInterruptedSaveIsPutBack) {
+// Saves as another user, in every kind of folder a station's files lie in, against every way a
+// save was seen to lose a file: a kill at each step (each sync of the save), a power loss with
+// only the first 12 288 bytes of the new text on the disk, a full disk, a name planted by a
+// stranger where older versions kept a copy of the old text, and a stranger's link in the file's
+// place. Each save runs in a child that drops root; the next load, as the same user, must find
+// the old or the new text whole, the file keeping its owner, group and mode, no record left in
+// the private state folder and nothing new beside the file.
+TEST_F(AtomicWriteTest, SavesAsAnotherUserNeverLoseTheFile) {
   if (geteuid() != 0) GTEST_SKIP() << "making files of other users needs root";
   constexpr uid_t kUser = 4001, kOther = 4002;
-  constexpr gid_t kShared = 4100, kForeign = 4200;
-  struct Row {
+  constexpr gid_t kShared = 4100;
+  struct Kind {
     const char* name;
-    uid_t folderOwner, fileOwner;
+    uid_t folderOwner;
+    gid_t folderGroup;
+    mode_t folderMode;
+    uid_t fileOwner;
     gid_t fileGroup;
-    mode_t folderMode, fileMode;
-    bool crash;    // the saver dies once the new text is written, before it is synced
-    bool inPlace;  // the file keeps its inode
-    bool saved;
+    mode_t fileMode;
+    bool inPlace;  // the save writes into the file (the folder or the file's owner rules out a replace)
   };
-  const Row rows[] = {
-      {"own file", kUser, kUser, kUser, 0755, 0644, false, false, true},
-      {"own file of a group the user is not in", kUser, kUser, kForeign, 0755, 0664, false, true, true},
-      {"another user's group-writable file", kUser, kOther, kShared, 0755, 0664, false, true, true},
-      {"sticky folder of another user", kOther, kOther, kShared, 01777, 0660, false, true, true},
-      {"crash in the middle of an in-place save", kUser, kOther, kShared, 0755, 0664, true, true, false},
-      {"a folder without room for the copy", 0, kUser, kUser, 0755, 0666, false, true, false},
+  const Kind kinds[] = {
+      {"own folder", kUser, kUser, 0755, kUser, kUser, 0644, false},
+      {"another user's group-writable file", kUser, kUser, 0755, kOther, kShared, 0664, true},
+      {"root sticky folder", 0, 0, 01777, kOther, kShared, 0660, true},
+      {"setgid folder", 0, kShared, 02775, kOther, kShared, 0664, true},
+      {"folder that refuses new files", 0, 0, 0755, kUser, kUser, 0644, true},
   };
-  static QStringList logged;
-  const QtMessageHandler oldHandler =
-      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
+  enum class Plant { None, Copy, Fifo, Link, DanglingLink };
+  enum Text { Old, New, Victim, Missing };
+  struct Fault {
+    const char* name;
+    int killAtSync;  // the save dies at its n-th sync, before it
+    bool powerLoss;  // at the sync of the file: only the first 12 288 bytes of the new text reached the disk
+    bool fullDisk;
+    Plant plant;
+    int replaceExit, inPlaceExit;  // 0 saved, 1 refused, 3 killed
+    Text replaceText, inPlaceText;
+  };
+  const Fault faults[] = {
+      {"no fault", 0, false, false, Plant::None, 0, 0, New, New},
+      {"killed at the first sync", 1, false, false, Plant::None, 3, 3, Old, Old},
+      {"killed at the second sync", 2, false, false, Plant::None, 3, 3, New, Old},
+      {"killed at the third sync", 3, false, false, Plant::None, 0, 3, New, New},
+      {"killed at the fourth sync", 4, false, false, Plant::None, 0, 3, New, New},
+      {"power loss in the middle of the write", 0, true, false, Plant::None, 3, 3, Old, Old},
+      {"full disk", 0, false, true, Plant::None, 1, 1, Old, Old},
+      {"full disk, a stranger's copy planted", 0, false, true, Plant::Copy, 1, 1, Old, Old},
+      {"a stranger's copy planted", 0, false, false, Plant::Copy, 0, 0, New, New},
+      {"a fifo planted under the copy's name", 0, false, false, Plant::Fifo, 0, 0, New, New},
+      {"a stranger's link in the file's place", 0, false, false, Plant::Link, 1, 1, Victim, Victim},
+      {"a stranger's dangling link in the file's place", 0, false, false, Plant::DanglingLink, 1, 1, Missing,
+       Missing},
+  };
   ASSERT_TRUE(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
-  const QByteArray oldText = "[S]\r\nA=old\r\n", newText = "[S]\r\nA=new\r\n";
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    logged.clear();
-    const QString folder = path(row.name), file = folder + "/state.ini";
-    const QByteArray f = QFile::encodeName(folder), p = QFile::encodeName(file);
-    ASSERT_EQ(::mkdir(f.constData(), 0700), 0);
-    ASSERT_TRUE(writeBytes(file, oldText));
-    for (const auto& [name, owner, group, mode] :
-         {std::tuple{p, row.fileOwner, row.fileGroup, row.fileMode},
-          std::tuple{f, row.folderOwner, row.folderOwner, row.folderMode}})
-      ASSERT_TRUE(::chown(name.constData(), owner, group) == 0 && ::chmod(name.constData(), mode) == 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(p.constData(), &before), 0);
+  // The user's private state folder and a folder of the user's own (a home) with a file in it.
+  const QString privateHome = path("private"), home = path("home");
+  for (const QString& f : {privateHome, home}) {
+    ASSERT_EQ(::mkdir(QFile::encodeName(f).constData(), 0700), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(f).constData(), kUser, kUser), 0);
+  }
+  struct RestoreStateHome {
+    QByteArray value = qgetenv("XDG_STATE_HOME");
+    ~RestoreStateHome() { qputenv("XDG_STATE_HOME", value); }
+  } restoreStateHome;
+  qputenv("XDG_STATE_HOME", QFile::encodeName(privateHome));
+  const QString notes = home + "/notes.txt";
+  QByteArray oldText = "[S]\r\nA=old\r\n", newText = "[S]\r\nA=new\r\n";
+  oldText += "B=" + QByteArray(10000 - oldText.size() - 4, 'o') + "\r\n";
+  newText += "B=" + QByteArray(18183 - newText.size() - 4, 'n') + "\r\n";
+  const QByteArray notesText = "the operator's notes\n";
 
+  // Runs f as the user in a child; its exit code (or 128 + the signal that ended it).
+  auto asUser = [&](const std::function<int()>& f) {
     const pid_t child = ::fork();
     if (child == 0) {
       const gid_t groups[] = {kUser, kShared};
       if (::setgroups(2, groups) != 0 || ::setgid(kUser) != 0 || ::setuid(kUser) != 0) ::_exit(2);
-      if (row.crash)
-        setAtomicWriteSync([ino = before.st_ino](int fd) {
-          struct stat st {};
-          if (::fstat(fd, &st) == 0 && st.st_ino == ino) ::_exit(3);
-          return ::fsync(fd);
-        });
-      ::_exit(writeFileAtomically(file, newText) ? 0 : 1);
+      ::_exit(f());
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), row.crash ? 3 : row.saved ? 0 : 1);
-    const QString copy = QString::fromLatin1(unfinishedSaveCopyName("state.ini"));
-    if (row.crash) {
-      EXPECT_EQ(readBytes(folder + u'/' + copy), oldText) << "the old text is kept beside the file";
-      IniFile ini;
-      ASSERT_TRUE(ini.load(file));
-      EXPECT_EQ(ini.value(u"S", u"A"), "old");
-      EXPECT_EQ(logged.size(), 1);
-      EXPECT_TRUE(logged.value(0).contains(copy)) << logged.join(u'\n').toStdString();
+    if (::waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  };
+
+  int row = 0;
+  for (const Kind& kind : kinds) {
+    for (const Fault& fault : faults) {
+      SCOPED_TRACE(std::string(kind.name) + ", " + fault.name);
+      const QString folder = path(QString::number(row++)), file = folder + "/state.ini";
+      const QByteArray f = QFile::encodeName(folder), p = QFile::encodeName(file);
+      ASSERT_EQ(::mkdir(f.constData(), 0700), 0);
+      ASSERT_TRUE(writeBytes(notes, notesText));
+      ASSERT_EQ(::chown(QFile::encodeName(notes).constData(), kUser, kUser), 0);
+      const QString linkTarget = fault.plant == Plant::DanglingLink ? home + "/created.ini" : notes;
+      const bool link = fault.plant == Plant::Link || fault.plant == Plant::DanglingLink;
+      if (link) {
+        ASSERT_EQ(::symlink(QFile::encodeName(linkTarget).constData(), p.constData()), 0);
+        ASSERT_EQ(::lchown(p.constData(), kOther, kOther), 0);
+      } else {
+        ASSERT_TRUE(writeBytes(file, oldText));
+        ASSERT_TRUE(::chown(p.constData(), kind.fileOwner, kind.fileGroup) == 0 &&
+                    ::chmod(p.constData(), kind.fileMode) == 0);
+      }
+      const QByteArray planted = f + "/.state.ini.before-save~";
+      if (fault.plant == Plant::Copy) {
+        ASSERT_TRUE(writeBytes(QFile::decodeName(planted), "[S]\r\nA=planted\r\n"));
+        ASSERT_TRUE(::chown(planted.constData(), kOther, kShared) == 0 && ::chmod(planted.constData(), 0664) == 0);
+      } else if (fault.plant == Plant::Fifo) {
+        ASSERT_EQ(::mkfifo(planted.constData(), 0666), 0);
+        ASSERT_EQ(::chown(planted.constData(), kOther, kShared), 0);
+      }
+      ASSERT_TRUE(::chown(f.constData(), kind.folderOwner, kind.folderGroup) == 0 &&
+                  ::chmod(f.constData(), kind.folderMode) == 0);
+      const QStringList entriesBefore =
+          QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+      struct stat before {};
+      ASSERT_EQ(::lstat(p.constData(), &before), 0);
+
+      const int saved = asUser([&] {
+        int syncs = 0;
+        setAtomicWriteSync([&](int fd) {
+          struct stat st {};
+          ::fstat(fd, &st);
+          if (fault.powerLoss && S_ISREG(st.st_mode) && st.st_size == newText.size()) {
+            // What the disk holds after the power goes: the first 12 288 bytes of the new text,
+            // the rest of the old one, zeros past its end (or, for a new file, nothing named).
+            if (st.st_ino == before.st_ino) {
+              QByteArray disk = newText.left(12288) + oldText.mid(12288);
+              disk += QByteArray(newText.size() - disk.size(), '\0');
+              if (::pwrite(fd, disk.constData(), size_t(disk.size()), 0) != disk.size()) ::_exit(4);
+            }
+            ::_exit(3);
+          }
+          if (++syncs == fault.killAtSync) ::_exit(3);
+          return ::fsync(fd);
+        });
+        if (fault.fullDisk) {
+          std::signal(SIGXFSZ, SIG_IGN);
+          const rlimit small{12288, 12288};
+          if (setrlimit(RLIMIT_FSIZE, &small) != 0) return 4;
+        }
+        return writeFileAtomically(file, newText) ? 0 : 1;
+      });
+      EXPECT_EQ(saved, kind.inPlace ? fault.inPlaceExit : fault.replaceExit);
+
+      // The next start, as the same user.
+      const int loaded = asUser([&] {
+        IniFile ini;
+        if (!ini.load(file)) return 5;
+        const std::optional<QString> a = ini.value(u"S", u"A");
+        return !a ? 10 : *a == "old" ? 11 : *a == "new" ? 12 : 13;
+      });
+      switch (kind.inPlace ? fault.inPlaceText : fault.replaceText) {
+        case Old:
+          EXPECT_EQ(loaded, 11);
+          EXPECT_EQ(readBytes(file), oldText);
+          break;
+        case New:
+          EXPECT_EQ(loaded, 12);
+          EXPECT_EQ(readBytes(file), newText);
+          break;
+        case Victim:
+          EXPECT_EQ(readBytes(notes), notesText) << "written through a stranger's link";
+          break;
+        case Missing:
+          EXPECT_FALSE(QFileInfo::exists(linkTarget)) << "created through a stranger's link";
+          break;
+      }
+      struct stat after {};
+      ASSERT_EQ(::lstat(p.constData(), &after), 0);
+      if (!link) {
+        EXPECT_EQ(std::tuple(after.st_uid, after.st_gid, after.st_mode & 07777),
+                  std::tuple(kind.fileOwner, kind.fileGroup, kind.fileMode));
+        if (saved == 0) {
+          EXPECT_EQ(after.st_ino == before.st_ino, kind.inPlace);
+        }
+      } else {
+        EXPECT_TRUE(S_ISLNK(after.st_mode));
+      }
+      // Killed saves may leave their temporary file, which the next save removes.
+      QStringList entriesAfter =
+          QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+      entriesAfter.removeIf([](const QString& e) { return e.startsWith(".state.ini.") && e.endsWith(u'~') &&
+                                                           !e.endsWith("before-save~"); });
+      EXPECT_EQ(entriesAfter, entriesBefore);
+      if (fault.plant == Plant::Copy) {
+        EXPECT_EQ(readBytes(QFile::decodeName(planted)), "[S]\r\nA=planted\r\n");
+      }
+      const QStringList records = QDir(privateHome + "/qz418").entryList({"*.rec"}, QDir::Files | QDir::Hidden);
+      EXPECT_TRUE(records.isEmpty()) << records.join(u' ').toStdString();
     }
-    EXPECT_EQ(readBytes(file), row.saved ? newText : oldText);
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"state.ini"});
-    struct stat after {};
-    ASSERT_EQ(::stat(p.constData(), &after), 0);
-    EXPECT_EQ(after.st_ino == before.st_ino, row.inPlace);
-    EXPECT_EQ(std::tuple(after.st_uid, after.st_gid, after.st_mode & 07777),
-              std::tuple(row.fileOwner, row.fileGroup, row.fileMode));
   }
-  qInstallMessageHandler(oldHandler);
 }
 
 TEST_F(AtomicWriteTest, LoadTellsAMissingFileFromAnUnreadableOne) {

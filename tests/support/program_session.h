@@ -1,7 +1,7 @@
 #pragma once
 // The built program run as a user runs it, for the tests that start it. A temporary folder
 // holds a private runtime folder run/ (the virtual-device folder and the single-copy guard live
-// there), a copy of qz418 in bin/ whose state file and Scenes.ini land beside it, the file its
+// there), a private state folder state/, a copy of qz418 in bin/ whose state file and Scenes.ini land beside it, the file its
 // dialogs are logged to (each question answered Yes) and the events window's trace. The virtual
 // synthesizer runs in the same folder and takes commands on its standard input. Whatever still
 // runs when the session ends is killed.
@@ -70,6 +70,7 @@ class ProgramSession {
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+    env_.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
     env_.insert(QStringLiteral("QZ418_DIALOG_LOG"), dialogLog());
     env_.insert(QStringLiteral("QZ418_LINK_LOG"), linkLog());
   }

@@ -1,7 +1,8 @@
 // Test entry: widget tests need an application object; run without a display.
 // Test programs that embed the windows keep their state files in a temporary folder of their
-// own: beside the test program (the build folder) lie the files of the qz418 a user runs.
+// own (and a private state folder of their own): beside the test program (the build folder) lie the files of the qz418 a user runs.
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -18,6 +19,14 @@
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
+  // Records of in-place saves and kept copies go to a private folder of the test program's own,
+  // never to the user's.
+  QTemporaryDir privateState;
+  if (!privateState.isValid()) {
+    std::fprintf(stderr, "cannot make a temporary private state folder\n");
+    return 1;
+  }
+  qputenv("XDG_STATE_HOME", QFile::encodeName(privateState.path()));
 #ifdef QZ_TEST_PRIVATE_STATE
   QTemporaryDir stateFolder;
   if (!stateFolder.isValid()) {
