@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHash>
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
@@ -14,7 +15,9 @@
 #include <vector>
 
 #include "base/number_text.h"
+#include "persist/atomic_write.h"
 #include "persist/extra_controls.h"
+#include "persist/file_notices.h"
 #include "persist/form_values.h"
 #include "persist/ini_file.h"
 #include "persist/window_placement.h"
@@ -54,14 +57,15 @@ struct Reader {
     return v ? formvalue::parseInt(*v).value_or(def) : def;
   }
   bool boolean(const QString& key, bool def) const { return integer(key, def ? 1 : 0) != 0; }
+  // The text of the float that stopped the load.
+  QString* unreadable;
+
   // The current value is the default as text, so even a missing key goes through the text.
   std::optional<long double> real(const QString& key, long double current) const {
     const FormatSettings& fs = appFormatSettings();
     const QString s = text(key, formvalue::floatText(current, fs));
     std::optional<long double> v = formvalue::parseFloat(s, fs);
-    if (!v)
-      dialogs().warning(window, QString(),
-                        u'\'' + s + QStringLiteral("' is not a valid floating point value"));
+    if (!v) *unreadable = s;
     return v;
   }
 };
@@ -340,10 +344,38 @@ bool SaveFormStates(const QString& fileName, const QList<QWidget*>& windows) {
     if (written && !writeSection(ini, window, section)) return false;
   }
   if (!first) return true;
-  if (written) written = ini.save(fileName);
-  if (!written) dialogs().warning(first, QString(), QStringLiteral("Unable to write to ") + fileName);
+  QString why, refusedLink;
+  if (written) written = ini.save(fileName, &why, &refusedLink);
+  if (!written) {
+    QString text = QStringLiteral("Unable to write to ") + fileName;
+    if (!refusedLink.isEmpty())
+      text += QStringLiteral("\rСсылка ") + refusedLink +
+              QStringLiteral(" принадлежит другому пользователю: программа по ней не пишет");
+    dialogs().warning(first, QString(), text);
+  }
   return written;
 }
+
+namespace {
+
+// A file whose load stopped at an unreadable value was not read whole: the values after it
+// kept their defaults, and the next save of that file would write them over what the user
+// stored. The file as it was is kept first, once per file and run, in the private state folder.
+QString keepUnreadFile(const QString& fileName, const QByteArray& bytes) {
+  static QHash<QString, std::pair<QByteArray, QString>> kept;  // file: its bytes, their copy
+  if (const auto it = kept.constFind(fileName); it != kept.constEnd() && it->first == bytes) return it->second;
+  QString why;
+  const QString copy = keepDatedCopy(fileName, bytes, &why);
+  if (copy.isEmpty()) {
+    reportFileNotice(QStringLiteral("Файл %1 прочитан не весь, и сохранить его копию нельзя: %2").arg(fileName, why));
+    return QString();
+  }
+  kept.insert(fileName, {bytes, copy});
+  reportFileNotice(QStringLiteral("Файл %1 прочитан не весь; он сохранён как был в %2").arg(fileName, copy));
+  return copy;
+}
+
+}  // namespace
 
 bool LoadFormState(const QString& fileName, QWidget* window) {
   if (!window) return true;
@@ -352,7 +384,8 @@ bool LoadFormState(const QString& fileName, QWidget* window) {
   QPointer<QWidget> guard(window);
   IniFile ini;
   ini.load(fileName);  // unreadable reads as empty: every control keeps its value
-  const Reader r{ini, section, window};
+  QString unreadable;
+  const Reader r{ini, section, window, &unreadable};
 
   loadGeometry(r, window);
   for (const QPointer<QObject>& o : componentsOf(window)) {
@@ -363,6 +396,10 @@ bool LoadFormState(const QString& fileName, QWidget* window) {
       if (!row.matches(o)) continue;
       if (!row.load(r, o, o->objectName())) {
         window->update();
+        const QString copy = keepUnreadFile(fileName, ini.loadedBytes());
+        QString text = u'\'' + unreadable + QStringLiteral("' is not a valid floating point value");
+        if (!copy.isEmpty()) text += QStringLiteral("\rФайл прочитан не весь; он сохранён как был в ") + copy;
+        dialogs().warning(window, QString(), text);
         return false;
       }
       if (!o || !guard) break;  // a change reaction deleted it

@@ -37,8 +37,9 @@ class QWidget;
 
 // Rewrites the window's section whole (erased first, so keys of controls that no longer exist
 // go). The window is disabled meanwhile; its enabled state and visibility are put back after.
-// False, after "Unable to write to <file>" was shown, when the file cannot be written. A null
-// window does nothing (true).
+// False, after "Unable to write to <file>" was shown, when the file cannot be written (with a
+// second line naming another user's link that was not followed). A null window does nothing
+// (true).
 bool SaveFormState(const QString& fileName, QWidget* window);
 
 // SaveFormState for several windows in order, with one read and one write of the file (the
@@ -53,6 +54,9 @@ bool SaveFormStates(const QString& fileName, const QList<QWidget*>& windows);
 // last item the last). A float text that is no number
 // stops the load at that control with "'<text>' is not a valid floating point value" and gives
 // false: the controls before it keep their new values, the rest and the window's visibility
-// their old ones, and the caller should not go on with the next window. "Enabled" is never
+// their old ones, and the caller should not go on with the next window. The file was not read
+// whole, and the next save over it would write those old values over what it holds: it is kept
+// as it was first (keepDatedCopy, once per file and text), and the box names the copy in a
+// second line. "Enabled" is never
 // read. A null window does nothing (true).
 bool LoadFormState(const QString& fileName, QWidget* window);

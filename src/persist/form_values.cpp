@@ -99,7 +99,9 @@ std::optional<long double> parseFloat(QStringView text, const FormatSettings& fs
   s.reserve(size_t(text.size()));
   for (QChar c : text) {
     const char16_t u = c.unicode();
-    if (c == fs.decimalSeparator)
+    // The program never writes grouping, so either separator is the decimal one: a station set
+    // up under a Russian desktop ("-7,5") and run by a service without a locale reads its files.
+    if (c == fs.decimalSeparator || u == ',' || u == '.')
       s.push_back('.');
     else if ((u >= '0' && u <= '9') || u == '-' || u == '+' || u == 'e' || u == 'E')
       s.push_back(char(u));

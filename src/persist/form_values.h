@@ -20,8 +20,10 @@ std::optional<qint32> parseInt(QStringView text);
 // value is below 0.00001 or has more than 15 integer digits. Zero is "0"; "NAN", "INF", "-INF".
 QString floatText(long double v, const FormatSettings& fs);
 
-// Digits, one sign, fs's decimal separator and an exponent, blanks around allowed. A thousands
-// separator, the other separator or an empty text is no number (nullopt).
+// Digits, one sign, one decimal separator and an exponent, blanks around allowed. The decimal
+// separator may be fs's, a comma or a point, whatever the locale: the files never hold grouping,
+// and a file written under one locale is read under another. Two separators ("1,234.5") or an
+// empty text is no number (nullopt).
 std::optional<long double> parseFloat(QStringView text, const FormatSettings& fs);
 
 // The key of a grid cell: the grid's name, then column and row as at least four digits

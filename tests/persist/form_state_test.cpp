@@ -474,16 +474,21 @@ TEST_F(FormStateTest, ValuesEnterWithinTheLimitsOfTheirControl) {
   }
 }
 
-TEST_F(FormStateTest, AFloatThatIsNoNumberStopsTheLoad) {
+// The load stops at a float that is no number; the file as it was is kept in the private state
+// folder first (the values after the stop were never loaded, and the exit's save writes over
+// them), named in the box, once for the same text.
+TEST_F(FormStateTest, AFloatThatIsNoNumberStopsTheLoadAndTheFileIsKeptAsItWas) {
   struct Case {
     const char* value;
     const char* message;
   };
   const Case cases[] = {
-      {"-2,3", "'-2,3' is not a valid floating point value"},  // written on a comma system
+      {"1,2,3", "'1,2,3' is not a valid floating point value"},
       {"", "'' is not a valid floating point value"},
       {" \"1 000\" ", "'1 000' is not a valid floating point value"},
   };
+  const QString kept = qEnvironmentVariable("XDG_STATE_HOME") + "/qz418";
+  QStringList copies;
   for (const Case& c : cases) {
     TestEnvironment env(FormatSettings::point());
     QWidget w;
@@ -492,15 +497,26 @@ TEST_F(FormStateTest, AFloatThatIsNoNumberStopsTheLoad) {
     auto* real = make<TRealSpinEdit>(&w, "Real1");
     real->setValue(4.5L);
     auto* after = make<QLineEdit>(&w, "After");
-    ASSERT_TRUE(writeBytes(
-        file, QByteArray("[MainForm]\r\nBefore=new\r\nReal1=") + c.value + "\r\nAfter=new\r\nWisible=1\r\n"));
-    EXPECT_FALSE(LoadFormState(file, &w));
-    EXPECT_EQ(env.warnings, QStringList{c.message});
-    EXPECT_EQ(before->text(), "new") << "controls before it keep their new values";
-    EXPECT_EQ(real->value(), 4.5L);
-    EXPECT_EQ(after->text(), "") << "the rest is not read";
-    EXPECT_FALSE(w.isVisible()) << "nor the visibility";
+    const QByteArray text = QByteArray("[MainForm]\r\nBefore=new\r\nReal1=") + c.value + "\r\nAfter=new\r\nWisible=1\r\n";
+    ASSERT_TRUE(writeBytes(file, text));
+    for (int load = 0; load < 2; ++load) {
+      EXPECT_FALSE(LoadFormState(file, &w));
+      EXPECT_EQ(before->text(), "new") << "controls before it keep their new values";
+      EXPECT_EQ(real->value(), 4.5L);
+      EXPECT_EQ(after->text(), "") << "the rest is not read";
+      EXPECT_FALSE(w.isVisible()) << "nor the visibility";
+    }
+    ASSERT_EQ(env.warnings.size(), 2);
+    EXPECT_EQ(env.warnings[0], env.warnings[1]) << "the same copy for the same text";
+    const QString prefix = QString::fromLatin1(c.message) + "\rФайл прочитан не весь; он сохранён как был в " + kept + "/state.ini.";
+    ASSERT_TRUE(env.warnings[0].startsWith(prefix)) << env.warnings[0].toStdString();
+    const QString copy = env.warnings[0].mid(env.warnings[0].indexOf(kept));
+    EXPECT_TRUE(copy.endsWith(".kept"));
+    EXPECT_EQ(readBytes(copy), text);
+    copies << copy;
   }
+  copies.removeDuplicates();
+  EXPECT_EQ(copies.size(), 3) << "each text has a copy of its own";
 }
 
 TEST_F(FormStateTest, GeometryFixedAndSizeable) {

@@ -83,7 +83,9 @@ TEST(FormValuesTest, FloatsWrittenInTheGeneralFormat) {
   }
 }
 
-TEST(FormValuesTest, FloatsReadWithTheRegionalSeparatorOnly) {
+// Either decimal separator, whatever the locale: a file set up under a Russian desktop is read by
+// a service that runs without a locale, and the other way round.
+TEST(FormValuesTest, FloatsReadWithEitherDecimalSeparator) {
   struct Case {
     const char* text;
     bool russian;
@@ -92,8 +94,11 @@ TEST(FormValuesTest, FloatsReadWithTheRegionalSeparatorOnly) {
   const Case cases[] = {
       {"-2,3", true, -2.3L},
       {"-2.3", false, -2.3L},
-      {"-2,3", false, std::nullopt},  // written on a comma system, read on a point one
-      {"-2.3", true, std::nullopt},
+      {"-2,3", false, -2.3L},  // written on a comma system, read on a point one
+      {"-2.3", true, -2.3L},
+      {"-7,5", false, -7.5L},
+      {"1,2,3", true, std::nullopt},
+      {"1,5.0", true, std::nullopt},
       {"1E-6", false, 1e-6L},
       {"1,5E20", true, 1.5e20L},
       {" 7 ", false, 7},
