@@ -51,19 +51,48 @@ LockResult lockOrClose(int& fd) {
   }
 }
 
-// Opens the lock file of the state files, making it when missing. Another user's lock (in a
-// portable folder several users share) is opened for reading, which is all flock needs. An
-// existing file is never opened with O_CREAT: a sticky folder refuses that for another user's.
-int openSharedLock(const std::string& path) {
-  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+// The home folder of the user's account, whatever the environment says.
+std::string accountHome() {
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir == '/') return pw->pw_dir;
+  return {};
+}
+
+// Opens the lock file of the state files for writing, making it with mode when missing; an
+// existing one of the user's own gets that mode too (older versions made it 0644, which let any
+// reader hold it). Never opened for reading only: whoever cannot write it cannot lock us out.
+// An existing file is never opened with O_CREAT: a sticky folder refuses that for another user's.
+int openStateLock(const std::string& path, mode_t mode) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = ::open(path.c_str(), O_RDWR | kFlags);
-    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | kFlags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd >= 0) {
+      struct stat st {};
+      if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode) ::fchmod(fd, mode);
+      return fd;
+    }
+    if (errno != ENOENT) return -1;
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) {
+      ::fchmod(fd, mode);  // past the umask
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
   }
   return -1;
+}
+
+// Whether the user may make files in the state folder: the mode bits for root (who could write
+// anywhere, but keeps out of folders the bits close), the kernel's own answer (ACLs included)
+// for anyone else.
+bool mayWriteFolder(const std::string& folder) {
+  if (::geteuid() == 0) return modeAllowsWrite(QFile::decodeName(folder.c_str()));
+  return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// 0660 where the folder is group-writable (users sharing it), else 0600.
+mode_t stateLockMode(const std::string& folder) {
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && (st.st_mode & S_IWGRP) ? 0660 : 0600;
 }
 
 int openedRegularFile(int fd) {
@@ -86,6 +115,8 @@ SingleInstanceGuard::Places SingleInstanceGuard::defaultPlaces() {
   else if (const std::string home = homeFolder(); !home.empty())
     p.cache = home + "/.cache/qz418";
   p.state = QFile::encodeName(stateLocation().saveFolder).toStdString();
+  p.stateFallbacks.push_back(p.shared);
+  if (const std::string home = accountHome(); !home.empty()) p.stateFallbacks.push_back(home + "/.cache/qz418");
   return p;
 }
 
@@ -123,17 +154,27 @@ SingleInstanceGuard::SingleInstanceGuard(const std::string& name, const Places& 
   if (!places.state.empty()) {
     // Missing only for an installed copy's config folder before its first save.
     createPrivateFolder(QFile::decodeName(places.state.c_str()));
-    if (modeAllowsWrite(QFile::decodeName(places.state.c_str()))) {
+    if (mayWriteFolder(places.state)) {
       statePath_ = places.state + "/." + name + ".lock";
-      stateFd_ = openedRegularFile(openSharedLock(statePath_));
+      stateFd_ = openedRegularFile(openStateLock(statePath_, stateLockMode(places.state)));
     }
-    if (stateFd_ < 0 && !folder.empty()) {
+    if (stateFd_ < 0) {
+      std::string fallback;
+      for (const std::string& f : places.stateFallbacks) {
+        const std::size_t slash = f.find_last_of('/');
+        // ~/.cache may not exist yet on a fresh account; it is private to the user like the rest.
+        if (slash != std::string::npos && slash > 0) ::mkdir(f.substr(0, slash).c_str(), 0700);
+        if (usableFolder(f, true)) {
+          fallback = f;
+          break;
+        }
+      }
       char real[PATH_MAX];
       const QByteArray key =
           ::realpath(places.state.c_str(), real) ? QByteArray(real) : QByteArray::fromStdString(places.state);
       const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
-      statePath_ = folder + "/" + name + "-state-" + hash.toStdString() + ".lock";
-      stateFd_ = openedRegularFile(openSharedLock(statePath_));
+      statePath_ = fallback.empty() ? std::string() : fallback + "/" + name + "-state-" + hash.toStdString() + ".lock";
+      if (!statePath_.empty()) stateFd_ = openedRegularFile(openStateLock(statePath_, 0600));
     }
     const LockResult taken = stateFd_ >= 0 ? lockOrClose(stateFd_) : LockResult::Failed;
     if (taken == LockResult::Refused) {

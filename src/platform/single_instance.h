@@ -3,6 +3,7 @@
 // with the process, so a crash or kill -9 never leaves a name taken.
 
 #include <string>
+#include <vector>
 
 class SingleInstanceGuard {
  public:
@@ -19,14 +20,22 @@ class SingleInstanceGuard {
     // The folder the state files are written to (stateLocation()), made (0700) when missing;
     // empty for no lock of the state files.
     std::string state;
+    // Where the lock of the state files goes when the state folder cannot hold one, the first
+    // usable in this order: /tmp/qz418-<uid>, then .cache/qz418 in the home folder of the user's
+    // account. Neither depends on the environment, so every copy of one user finds the same.
+    std::vector<std::string> stateFallbacks;
   };
   static Places defaultPlaces();
 
   // Takes the lock "<name>.lock" in the first usable place, then the lock of the state files:
   // ".<name>.lock" in the state folder itself, so that copies of any user and any environment
-  // that would write the same files exclude each other; where the mode bits do not let the user
-  // write that folder (a CD-ROM, someone else's folder), the copy writes nothing there and a lock
-  // "<name>-state-<hash of the folder's path>.lock" in the private place stands in for it.
+  // that would write the same files exclude each other. It is opened for writing only, so only
+  // those who may write the state files can hold it: made 0600, or 0660 in a group-writable
+  // folder (users who share a portable folder exclude each other), never readable by others (a
+  // lock of an older version that the user owns is narrowed so). Where the user cannot make or
+  // open it for writing (a read-only folder, a CD-ROM, someone else's folder; root judged by the
+  // mode bits), the copy writes nothing there and a lock "<name>-state-<hash of the folder's
+  // path>.lock" in the first usable stateFallbacks folder stands in for it.
   // AlreadyRunning when either lock is held by another copy (nothing is held then), Acquired
   // when at least one is taken, else Unavailable: the program then starts without a guard.
   explicit SingleInstanceGuard(const std::string& name, const Places& places = defaultPlaces());

@@ -154,35 +154,53 @@ TEST(SingleInstanceGuard, PlantedLinkIsNotFollowed) {
   EXPECT_FALSE(QFileInfo::exists(target));
 }
 
-// Copies whose private folders differ (a desktop and an SSH session) but that would write the
-// same state files exclude each other through a lock in the state folder, made (0700) when it
-// is missing. A folder the user may not write gets nothing: a lock named after its path in the
-// private folder stands in.
+// Copies whose private folders differ (a desktop and an SSH session, one started with
+// XDG_RUNTIME_DIR and one without) but that would write the same state files exclude each other
+// through a lock in the state folder, made (0700) when it is missing. The lock is made for those
+// who may write the state files only: never readable by others, whose flock would lock the
+// owner out. A folder the user may not write gets nothing: a lock named after its path in a
+// fallback folder that no environment variable chooses stands in.
 TEST(SingleInstanceGuard, CopiesOfOneStateFolderExcludeEachOtherWhateverTheirPrivateFolders) {
   const struct {
     int stateMode;  // -1: missing (an installed copy before its first save)
     const char* lock;
-  } rows[] = {{0755, "/config/.QZ418.lock"}, {-1, "/config/.QZ418.lock"}, {0555, "/run1/QZ418-state-"}};
+    mode_t lockMode;
+    bool old;  // a lock an older version made 0644 is there
+  } rows[] = {{0755, "/config/.QZ418.lock", 0600, false},
+              {-1, "/config/.QZ418.lock", 0600, false},
+              {0775, "/config/.QZ418.lock", 0660, false},
+              {0755, "/config/.QZ418.lock", 0600, true},
+              {0555, "/fallback/QZ418-state-", 0600, false}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.stateMode);
+    SCOPED_TRACE(testing::Message() << row.stateMode << (row.old ? " with an old lock" : ""));
     QTemporaryDir base;
     const std::string b = QFile::encodeName(base.path()).toStdString(), state = b + "/config";
     for (const char* run : {"/run1", "/run2"}) ASSERT_EQ(::mkdir((b + run).c_str(), 0700), 0);
     if (row.stateMode >= 0) {
       ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
+      if (row.old) {
+        ASSERT_TRUE(QFile(QFile::decodeName((state + "/.QZ418.lock").c_str())).open(QIODevice::WriteOnly));
+      }
       ASSERT_EQ(::chmod(state.c_str(), mode_t(row.stateMode)), 0);
     }
-    auto places = [&](const char* run) { return SingleInstanceGuard::Places{b + run, {}, {}, state}; };
+    if (row.old) {
+      ASSERT_EQ(::chmod((state + "/.QZ418.lock").c_str(), 0644), 0);
+    }
+    auto places = [&](const char* run) {
+      return SingleInstanceGuard::Places{b + run, {}, {}, state, {b + "/fallback"}};
+    };
     SingleInstanceGuard first("QZ418", places("/run1"));
     ASSERT_EQ(first.state(), SingleInstanceGuard::State::Acquired);
     EXPECT_EQ(first.stateLockPath().rfind(b + row.lock, 0), 0u) << first.stateLockPath();
     struct stat st {};
     ASSERT_EQ(::stat(state.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, row.stateMode >= 0 ? mode_t(row.stateMode) : 0700u);
-    const bool shared = row.stateMode != 0555;
-    EXPECT_EQ(QDir(QFile::decodeName(state.c_str())).entryList(QDir::Hidden | QDir::Files).size() == 1, shared);
+    ASSERT_EQ(::stat(first.stateLockPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, row.lockMode);
+    EXPECT_EQ(QDir(QFile::decodeName(state.c_str())).entryList(QDir::Hidden | QDir::Files).size() == 1,
+              row.stateMode != 0555);
     const SingleInstanceGuard second("QZ418", places("/run2"));
-    EXPECT_EQ(second.state() == SingleInstanceGuard::State::AlreadyRunning, shared);
+    EXPECT_EQ(second.state(), SingleInstanceGuard::State::AlreadyRunning);
   }
 }
 
