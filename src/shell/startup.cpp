@@ -4,24 +4,23 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QSessionManager>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <QTranslator>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "base/number_text.h"
 #include "panel/main_form.h"
+#include "persist/file_notices.h"
 #include "persist/form_state.h"
 #include "platform/executable_path.h"
 #include "platform/single_instance.h"
@@ -29,6 +28,7 @@
 #include "rxview/rx_draw_form.h"
 #include "scenes/schema_form.h"
 #include "shell/command_line.h"
+#include "shell/exit_boxes.h"
 #include "shell/program_windows.h"
 #include "shell/scripted_dialogs.h"
 #include "usb/link_form.h"
@@ -79,73 +79,15 @@ void chooseOffscreenWithoutDisplay(const CommandLine& commandLine) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// Answers a message box with the answer that lets the exit save: Yes to the drive question,
-// OK to an error. Other dialogs are cancelled.
-void answerForExit(QWidget* w) {
-  if (auto* box = qobject_cast<QMessageBox*>(w)) {
-    QAbstractButton* b = box->button(QMessageBox::Yes);
-    if (!b) b = box->button(QMessageBox::Ok);
-    if (!b) b = box->defaultButton();
-    if (b)
-      b->click();
-    else
-      box->accept();
-  } else if (auto* d = qobject_cast<QDialog*>(w)) {
-    d->reject();
-  }
-}
-
-// Once an exit has been asked for a second time (a further signal, the session ending while
-// the exit waits for the operator), no box may hold it: open ones are answered now, later
-// ones as soon as they are shown. Installed on the application.
-class ExitInsistence : public QObject {
- public:
-  using QObject::QObject;
-  void insist() {
-    if (!active_) {
-      active_ = true;
-      qApp->installEventFilter(this);
-    }
-    // Each answer ends one nested loop; answer from the top down.
-    for (int guard = 0; guard < 16; ++guard) {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (!modal || !modal->isVisible()) break;
-      answerForExit(modal);
-    }
-  }
-
- protected:
-  bool eventFilter(QObject* o, QEvent* e) override {
-    if (e->type() == QEvent::Show && o->isWidgetType() && qobject_cast<QDialog*>(o)) {
-      QPointer<QWidget> w(static_cast<QWidget*>(o));
-      // After the box's own show; it then runs its loop, which runs this.
-      QTimer::singleShot(0, this, [w] {
-        if (w && w->isVisible()) answerForExit(w);
-      });
-    }
-    return false;
-  }
-
- private:
-  bool active_ = false;
-};
-
-// The first request to end closes the panel, as its exit button does (it stops the exchange
-// and saves). A request during that exit makes it go on without waiting for the operator.
-// A signal's close is queued, so the socket notifier returns before the exit's boxes run
-// their loops, in which the next signal must be heard; the session manager's request closes
-// at once, since the session may end the process when the request returns.
-void requestExit(TMainForm* mainForm, ExitInsistence* insistence, bool queued) {
-  static bool requested = false;
-  if (requested || mainForm->isClosing()) {
-    insistence->insist();
-    return;
-  }
-  requested = true;
-  if (queued)
-    QMetaObject::invokeMethod(mainForm, &QWidget::close, Qt::QueuedConnection);
-  else
-    mainForm->close();
+// A termination request closes the panel as its exit button does (it stops the exchange and
+// saves); see ExitBoxes for the boxes open meanwhile.
+void requestExit(TMainForm* mainForm, ExitBoxes* boxes, bool queued) {
+  QPointer<TMainForm> panel(mainForm);
+  boxes->request(
+      [panel] {
+        if (panel) panel->close();
+      },
+      queued);
 }
 
 // The termination signals end the program the way its exit button does, so the state is saved
@@ -180,7 +122,25 @@ void onSignal(int) {
   errno = savedErrno;
 }
 
-void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
+// ---- POSIX signal dispositions ---------------------------------------------------------------
+
+// A write to a pipe whose reader has gone ("qz418 ... 2>&1 | tee log", then Ctrl+C ends tee
+// first) must fail, not end the program before its exit has saved: no line on stderr is worth
+// the operator's files.
+void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+// The termination signals that are ignored when the program starts (nohup ignores HUP): they
+// stay ignored.
+std::vector<int> ignoredTerminationSignals() {
+  std::vector<int> ignored;
+  for (const int sig : kTerminationSignals) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) ignored.push_back(sig);
+  }
+  return ignored;
+}
+
+void closeOnSignals(TMainForm* mainForm, ExitBoxes* insistence, const std::vector<int>& keepIgnored) {
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, mainForm);
   QObject::connect(notifier, &QSocketNotifier::activated, mainForm, [mainForm, insistence] {
@@ -194,7 +154,8 @@ void closeOnSignals(TMainForm* mainForm, ExitInsistence* insistence) {
   sa.sa_handler = onSignal;
   sa.sa_mask = terminationSignals();
   sa.sa_flags = SA_RESTART;
-  for (const int sig : kTerminationSignals) sigaction(sig, &sa, nullptr);
+  for (const int sig : kTerminationSignals)
+    if (std::find(keepIgnored.begin(), keepIgnored.end(), sig) == keepIgnored.end()) sigaction(sig, &sa, nullptr);
 }
 
 }  // namespace
@@ -221,6 +182,8 @@ void setUpApplication() {
 int runProgram(int argc, char** argv) {
   // Before anything else, and before any thread exists (Qt's, libusb's and udev's inherit it).
   holdTerminationSignals(true);
+  ignoreBrokenPipes();
+  const std::vector<int> ignoredAtStart = ignoredTerminationSignals();
   // Help, version and usage errors need neither a display nor the single-copy guard.
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -261,8 +224,10 @@ int runProgram(int argc, char** argv) {
   life.panel = mainForm;
   life.eventsLog = [linkForm](const QString& line) { linkForm->AddLogLine(line); };
   QObject::connect(mainForm, &TMainForm::closed, &app, &QApplication::quit, Qt::QueuedConnection);
-  auto* insistence = new ExitInsistence(mainForm);
-  closeOnSignals(mainForm, insistence);
+  // What the loads reported before the events window existed goes into its log now.
+  setFileNoticeSink([linkForm](const QString& line) { linkForm->AddLogLine(line); });
+  auto* insistence = new ExitBoxes([mainForm] { return mainForm->isClosing(); }, mainForm);
+  closeOnSignals(mainForm, insistence, ignoredAtStart);
   // Logging out of the desktop closes the panel too (the session may end the process next).
   QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
                    [mainForm, insistence](QSessionManager&) { requestExit(mainForm, insistence, false); });
@@ -276,6 +241,7 @@ int runProgram(int argc, char** argv) {
 
   int rc = QApplication::exec();
   life = Life{};
+  setFileNoticeSink({});
   remote.reset();
   // A file the exit could not write (the operator has seen why) ends the program with 1.
   if (rc == 0 && mainForm->exitSaveFailed()) rc = 1;
