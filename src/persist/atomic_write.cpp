@@ -250,7 +250,8 @@ bool copyAccessAcl(const QByteArray& from, int toFd) {
 
 // A file of the private folder: written under a temporary name, synced, renamed, the folder
 // synced. Nobody else may enter the folder, so the names are ours.
-bool writePrivateFile(const QByteArray& folder, const QByteArray& name, QByteArrayView bytes, bool exclusive) {
+bool writePrivateFile(const QByteArray& folder, const QByteArray& name, QByteArrayView bytes,
+                      bool exclusive) {
   const QByteArray temp = folder + "/." + name + '.' + QByteArray::number(::getpid()) + ".tmp";
   const QByteArray final = folder + '/' + name;
   const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -262,8 +263,9 @@ bool writePrivateFile(const QByteArray& folder, const QByteArray& name, QByteArr
     err = errno;
   }
   // A kept copy never replaces another: link() fails when the name is taken.
-  if (ok) ok = exclusive ? ::link(temp.constData(), final.constData()) == 0
-                         : ::rename(temp.constData(), final.constData()) == 0;
+  if (ok)
+    ok = exclusive ? ::link(temp.constData(), final.constData()) == 0
+                   : ::rename(temp.constData(), final.constData()) == 0;
   if (!ok) err = errno;
   if (exclusive || !ok) ::unlink(temp.constData());
   if (ok) syncFolder(folder);
@@ -295,8 +297,9 @@ QString keepCopy(const QString& originalPath, QByteArrayView bytes, QString* err
     if (error) *error = QStringLiteral("no private state folder");
     return QString();
   }
-  const QByteArray base = QFile::encodeName(QFileInfo(originalPath).fileName()) + '.' +
-                          QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")).toLatin1();
+  const QByteArray base =
+      QFile::encodeName(QFileInfo(originalPath).fileName()) + '.' +
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")).toLatin1();
   for (int n = 1; n < 1000; ++n) {
     const QByteArray name = base + (n > 1 ? '-' + QByteArray::number(n) : QByteArray()) + ".kept";
     if (writePrivateFile(folder, name, bytes, true)) return QFile::decodeName(folder + '/' + name);
@@ -494,8 +497,8 @@ UnfinishedWrite recoverUnfinishedWrite(const QString& path) {
       if (restored) {
         removeRecord(folder, recordPath);
         r.outcome = UnfinishedWrite::Outcome::Restored;
-        reportFileNotice(QStringLiteral("Запись в файл %1 не была закончена: прежний текст файла возвращён")
-                             .arg(file));
+        reportFileNotice(
+            QStringLiteral("Запись в файл %1 не была закончена: прежний текст файла возвращён").arg(file));
       } else {
         r.outcome = UnfinishedWrite::Outcome::ReadOld;
         reportFileNotice(QStringLiteral("Запись в файл %1 не была закончена; прежний текст прочитан из %2, "

@@ -57,10 +57,10 @@ void setInPlaceMidWriteProbe(std::function<void()> probe);
 // (the file was replaced since) are removed silently.
 struct UnfinishedWrite {
   enum class Outcome {
-    None,        // nothing to do: the file is whole
-    Restored,    // a torn write: the old text is back in the file, the record gone
-    ReadOld,     // a torn write that cannot be put back now: text is the old text, the record stays
-    KeptAside,   // someone else wrote the file since: the record's old text is kept in keptCopy
+    None,       // nothing to do: the file is whole
+    Restored,   // a torn write: the old text is back in the file, the record gone
+    ReadOld,    // a torn write that cannot be put back now: text is the old text, the record stays
+    KeptAside,  // someone else wrote the file since: the record's old text is kept in keptCopy
   };
   Outcome outcome = Outcome::None;
   QByteArray text;

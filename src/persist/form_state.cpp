@@ -363,11 +363,13 @@ namespace {
 // stored. The file as it was is kept first, once per file and run, in the private state folder.
 QString keepUnreadFile(const QString& fileName, const QByteArray& bytes) {
   static QHash<QString, std::pair<QByteArray, QString>> kept;  // file: its bytes, their copy
-  if (const auto it = kept.constFind(fileName); it != kept.constEnd() && it->first == bytes) return it->second;
+  if (const auto it = kept.constFind(fileName); it != kept.constEnd() && it->first == bytes)
+    return it->second;
   QString why;
   const QString copy = keepDatedCopy(fileName, bytes, &why);
   if (copy.isEmpty()) {
-    reportFileNotice(QStringLiteral("Файл %1 прочитан не весь, и сохранить его копию нельзя: %2").arg(fileName, why));
+    reportFileNotice(
+        QStringLiteral("Файл %1 прочитан не весь, и сохранить его копию нельзя: %2").arg(fileName, why));
     return QString();
   }
   kept.insert(fileName, {bytes, copy});

@@ -113,13 +113,14 @@ bool createPrivateFolder(const QString& folder) {
 
 QString privateStateFolder(bool create) {
   const QString xdg = qEnvironmentVariable("XDG_STATE_HOME");
-  const QString base =
-      xdg.startsWith(u'/') ? QDir::cleanPath(xdg) : QDir::cleanPath(homeFolder() + QStringLiteral("/.local/state"));
+  const QString base = xdg.startsWith(u'/') ? QDir::cleanPath(xdg)
+                                            : QDir::cleanPath(homeFolder() + QStringLiteral("/.local/state"));
   const QString folder = base + u'/' + kConfigSubfolder;
   if (create && !createPrivateFolder(folder)) return QString();
   const QByteArray name = QFile::encodeName(folder);
   struct stat st {};
-  if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return QString();
+  if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    return QString();
   // Made by an older tool with the umask's mode: the user's own, so it can be closed.
   if ((st.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0) return QString();
   return folder;

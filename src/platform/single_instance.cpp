@@ -67,7 +67,8 @@ int openStateLock(const std::string& path, mode_t mode) {
     int fd = ::open(path.c_str(), kFlags);
     if (fd >= 0) {
       struct stat st {};
-      if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode) ::fchmod(fd, mode);
+      if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode)
+        ::fchmod(fd, mode);
       return fd;
     }
     if (errno != ENOENT) return -1;
@@ -116,7 +117,8 @@ SingleInstanceGuard::Places SingleInstanceGuard::defaultPlaces() {
     p.cache = home + "/.cache/qz418";
   p.state = QFile::encodeName(stateLocation().saveFolder).toStdString();
   p.stateFallbacks.push_back(p.shared);
-  if (const std::string home = accountHome(); !home.empty()) p.stateFallbacks.push_back(home + "/.cache/qz418");
+  if (const std::string home = accountHome(); !home.empty())
+    p.stateFallbacks.push_back(home + "/.cache/qz418");
   return p;
 }
 
@@ -173,7 +175,8 @@ SingleInstanceGuard::SingleInstanceGuard(const std::string& name, const Places& 
       const QByteArray key =
           ::realpath(places.state.c_str(), real) ? QByteArray(real) : QByteArray::fromStdString(places.state);
       const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
-      statePath_ = fallback.empty() ? std::string() : fallback + "/" + name + "-state-" + hash.toStdString() + ".lock";
+      statePath_ =
+          fallback.empty() ? std::string() : fallback + "/" + name + "-state-" + hash.toStdString() + ".lock";
       if (!statePath_.empty()) stateFd_ = openedRegularFile(openStateLock(statePath_, 0600));
     }
     const LockResult taken = stateFd_ >= 0 ? lockOrClose(stateFd_) : LockResult::Failed;

@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <QEvent>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <initializer_list>
 

@@ -3,7 +3,9 @@
 // be written is, and the exit code says that one could not. During the start-up the signals
 // wait until the four windows are made, so the exit saves the whole state. A station
 // (--unattended, no display) has no box of its own that waits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,9 +14,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <functional>
 #include <map>
@@ -125,19 +124,27 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
     return scpi.waitForReadyRead(5000) ? scpi.readLine().trimmed() : QByteArray("(no answer)");
   };
   const Row rows[] = {
-      {"a damaged value and a frozen state file", "[MainForm]\r\nCh1I_AmplPBSuperSpin=abc\r\nTop=310\r\n", true,
-       {}, false, false, nullptr, 1,
+      {"a damaged value and a frozen state file",
+       "[MainForm]\r\nCh1I_AmplPBSuperSpin=abc\r\nTop=310\r\n",
+       true,
+       {},
+       false,
+       false,
+       nullptr,
+       1,
        [](ProgramSession& s, const QString& err) {
          const QString unwritable = "[QZ418] Unable to write to " + s.stateFile() + " -> OK";
          const QString kept = "Файл " + s.stateFile() + " прочитан не весь; он сохранён как был в " +
                               s.path(QStringLiteral("state/qz418/qz418.ini."));
-         EXPECT_TRUE(err.contains("qz418: [QZ418] 'abc' is not a valid floating point value Файл прочитан не "
-                                  "весь; он сохранён как был в " +
-                                  s.path(QStringLiteral("state/qz418/qz418.ini."))))
+         EXPECT_TRUE(
+             err.contains("qz418: [QZ418] 'abc' is not a valid floating point value Файл прочитан не "
+                          "весь; он сохранён как был в " +
+                          s.path(QStringLiteral("state/qz418/qz418.ini."))))
              << err.toStdString();
          EXPECT_TRUE(err.contains("qz418: " + unwritable + '\n')) << err.toStdString();
          EXPECT_EQ(err.count("qz418: " + kept), 1) << err.toStdString();
-         const QStringList copies = QDir(s.path(QStringLiteral("state/qz418"))).entryList({"qz418.ini.*.kept"});
+         const QStringList copies =
+             QDir(s.path(QStringLiteral("state/qz418"))).entryList({"qz418.ini.*.kept"});
          ASSERT_EQ(copies.size(), 1);
          QFile copy(s.path(QStringLiteral("state/qz418/")) + copies[0]);
          ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
@@ -145,11 +152,16 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
          // The exit's box came when the events window existed: a numbered line of its log; the
          // load's copy, from before it existed, is there too.
          const QString log = s.link().join(u'\n');
-         EXPECT_TRUE(log.contains(QRegularExpression("log: \\d{3}  " + QRegularExpression::escape(unwritable))));
+         EXPECT_TRUE(
+             log.contains(QRegularExpression("log: \\d{3}  " + QRegularExpression::escape(unwritable))));
          EXPECT_TRUE(log.contains(QRegularExpression("log: \\d{3}  " + QRegularExpression::escape(kept))));
        }},
-      {"set up under a Russian locale, run without one", "[MainForm]\r\nCh1I_AmplPBSuperSpin=-7,5\r\n", false,
-       {{"LANG", ""}, {"LANGUAGE", ""}, {"LC_NUMERIC", ""}, {"LC_ALL", "C"}}, false, false,
+      {"set up under a Russian locale, run without one",
+       "[MainForm]\r\nCh1I_AmplPBSuperSpin=-7,5\r\n",
+       false,
+       {{"LANG", ""}, {"LANGUAGE", ""}, {"LC_NUMERIC", ""}, {"LC_ALL", "C"}},
+       false,
+       false,
        [&](ProgramSession&, QProcess&, QTcpSocket& scpi) {
          EXPECT_EQ(ask(scpi, "SOUR1:PULS:AMPL?\n"), "-7.5");
        },
@@ -159,9 +171,21 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
          ASSERT_TRUE(f.open(QIODevice::ReadOnly));
          EXPECT_TRUE(f.readAll().contains("\r\nCh1I_AmplPBSuperSpin=-7.5\r\n"));
        }},
-      {"the reader of stderr gone before the exit", "[MainForm]\r\nTop=310\r\n", true, {}, false, true, nullptr, 1,
+      {"the reader of stderr gone before the exit",
+       "[MainForm]\r\nTop=310\r\n",
+       true,
+       {},
+       false,
+       true,
+       nullptr,
+       1,
        nullptr},
-      {"started under nohup", "[MainForm]\r\nTop=310\r\n", false, {}, true, false,
+      {"started under nohup",
+       "[MainForm]\r\nTop=310\r\n",
+       false,
+       {},
+       true,
+       false,
        [&](ProgramSession&, QProcess& station, QTcpSocket& scpi) {
          QFile status(QStringLiteral("/proc/%1/status").arg(station.processId()));
          ASSERT_TRUE(status.open(QIODevice::ReadOnly));
@@ -173,7 +197,8 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
          ASSERT_TRUE(signalChild(station, SIGHUP));
          EXPECT_TRUE(ask(scpi, "*IDN?\n").startsWith("QZ418,")) << "ended by HUP";
        },
-       0, nullptr},
+       0,
+       nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

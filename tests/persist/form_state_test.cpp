@@ -497,7 +497,8 @@ TEST_F(FormStateTest, AFloatThatIsNoNumberStopsTheLoadAndTheFileIsKeptAsItWas) {
     auto* real = make<TRealSpinEdit>(&w, "Real1");
     real->setValue(4.5L);
     auto* after = make<QLineEdit>(&w, "After");
-    const QByteArray text = QByteArray("[MainForm]\r\nBefore=new\r\nReal1=") + c.value + "\r\nAfter=new\r\nWisible=1\r\n";
+    const QByteArray text =
+        QByteArray("[MainForm]\r\nBefore=new\r\nReal1=") + c.value + "\r\nAfter=new\r\nWisible=1\r\n";
     ASSERT_TRUE(writeBytes(file, text));
     for (int load = 0; load < 2; ++load) {
       EXPECT_FALSE(LoadFormState(file, &w));
@@ -508,7 +509,8 @@ TEST_F(FormStateTest, AFloatThatIsNoNumberStopsTheLoadAndTheFileIsKeptAsItWas) {
     }
     ASSERT_EQ(env.warnings.size(), 2);
     EXPECT_EQ(env.warnings[0], env.warnings[1]) << "the same copy for the same text";
-    const QString prefix = QString::fromLatin1(c.message) + "\rФайл прочитан не весь; он сохранён как был в " + kept + "/state.ini.";
+    const QString prefix = QString::fromLatin1(c.message) +
+                           "\rФайл прочитан не весь; он сохранён как был в " + kept + "/state.ini.";
     ASSERT_TRUE(env.warnings[0].startsWith(prefix)) << env.warnings[0].toStdString();
     const QString copy = env.warnings[0].mid(env.warnings[0].indexOf(kept));
     EXPECT_TRUE(copy.endsWith(".kept"));

@@ -3,6 +3,8 @@
 // since stays and the old text is kept aside, an incomplete record or one of a replaced file is
 // dropped.
 
+#include "persist/unfinished_write.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,7 +14,6 @@
 #include "persist/atomic_write.h"
 #include "persist/file_notices.h"
 #include "persist/ini_file.h"
-#include "persist/unfinished_write.h"
 #include "persist_support.h"
 #include "platform/executable_path.h"
 
@@ -27,13 +28,14 @@ TEST(UnfinishedWrite, ALoadJudgesTheRecordByWhatTheFileHolds) {
     const char* name;
     QByteArray file;
     bool otherInode;
-    int recordCut;           // bytes cut off the record's end
-    const char* value;       // A as the load reads it
-    QByteArray fileAfter;    // empty: as it was
-    const char* notice;      // the start of the line reported, if any
-    bool keptAside;          // the old text is kept in a dated copy
+    int recordCut;         // bytes cut off the record's end
+    const char* value;     // A as the load reads it
+    QByteArray fileAfter;  // empty: as it was
+    const char* notice;    // the start of the line reported, if any
+    bool keptAside;        // the old text is kept in a dated copy
   };
-  const QByteArray torn = newText.left(1024) + oldText.mid(1024) + QByteArray(newText.size() - oldText.size(), '\0');
+  const QByteArray torn =
+      newText.left(1024) + oldText.mid(1024) + QByteArray(newText.size() - oldText.size(), '\0');
   const QByteArray zeroTail = newText.left(2048) + QByteArray(newText.size() - 2048, '\0');
   const QByteArray tornMidBlock = newText.left(1000) + oldText.mid(1000);
   const Row rows[] = {
@@ -59,9 +61,10 @@ TEST(UnfinishedWrite, ALoadJudgesTheRecordByWhatTheFileHolds) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
     const QByteArray path = QFile::encodeName(file);
-    QByteArray record = UnfinishedWriteRecord::make(quint64(st.st_dev), quint64(st.st_ino) + (row.otherInode ? 1 : 0),
-                                                    path, oldText, newText)
-                            .encode();
+    QByteArray record =
+        UnfinishedWriteRecord::make(quint64(st.st_dev), quint64(st.st_ino) + (row.otherInode ? 1 : 0), path,
+                                    oldText, newText)
+            .encode();
     record.chop(row.recordCut);
     const QString recordPath = privateFolder + u'/' + QString::fromLatin1(unfinishedWriteRecordName(path));
     ASSERT_TRUE(writeBytes(recordPath, record));

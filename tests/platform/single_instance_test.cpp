@@ -209,11 +209,9 @@ TEST(ExecutablePath, ReplaceExtension) {
     const char* path;
     const char* expected;
   } cases[] = {
-      {"/opt/qz/qz418", "/opt/qz/qz418.ini"},
-      {"/opt/qz/QZ_418.exe", "/opt/qz/QZ_418.ini"},
+      {"/opt/qz/qz418", "/opt/qz/qz418.ini"},   {"/opt/qz/QZ_418.exe", "/opt/qz/QZ_418.ini"},
       {"/opt/q.z/qz418", "/opt/q.z/qz418.ini"},  // a dot in a folder name is not an extension
-      {"/opt/qz/a.b.c", "/opt/qz/a.b.ini"},
-      {"/home/u/.hidden", "/home/u/.hidden.ini"},
+      {"/opt/qz/a.b.c", "/opt/qz/a.b.ini"},     {"/home/u/.hidden", "/home/u/.hidden.ini"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(replaceExtension(QString::fromUtf8(c.path), ".ini"), QString::fromUtf8(c.expected)) << c.path;

@@ -79,12 +79,14 @@ TEST(ExitBoxes, TheExitAnswersOnlyItsOwnBoxes) {
           return;
         case Operator::Question:
           operatorSaid = dialogs().confirmYesNo(
-              nullptr, QString(), QStringLiteral("Файл с именем \r/tmp/a.qz4\rуже существует\rЗаписать в него?"));
+              nullptr, QString(),
+              QStringLiteral("Файл с именем \r/tmp/a.qz4\rуже существует\rЗаписать в него?"));
           break;
         case Operator::SaveDialog:
-          operatorFile = dialogs().saveFile(nullptr, FileDialogRequest{QStringLiteral("Сохранить проект в файл как..."),
-                                                                      QStringLiteral("*.qz4"), QStringLiteral("NoName.qz4"),
-                                                                      QStringLiteral("qz4"), QString()});
+          operatorFile = dialogs().saveFile(
+              nullptr,
+              FileDialogRequest{QStringLiteral("Сохранить проект в файл как..."), QStringLiteral("*.qz4"),
+                                QStringLiteral("NoName.qz4"), QStringLiteral("qz4"), QString()});
           break;
         case Operator::Notice:
           dialogs().information(nullptr, QString(), QStringLiteral("Не существует Файл \r/tmp/b.qz4"));
