@@ -154,9 +154,9 @@ void removeStaleTemporaries(const QByteArray& folder, const QByteArray& target) 
   ::closedir(d);
 }
 
-// pwrite of data[from..] at offset from, until all of it is written.
-bool writeAllAt(int fd, QByteArrayView data, qsizetype from = 0) {
-  qsizetype done = from;
+// pwrite from offset 0 until all of data is written.
+bool writeAllAt(int fd, QByteArrayView data) {
+  qsizetype done = 0;
   while (done < data.size()) {
     const ssize_t n = ::pwrite(fd, data.data() + done,
                                size_t(std::min<qsizetype>(data.size() - done, 1 << 20)), off_t(done));
@@ -309,18 +309,9 @@ QString keepCopy(const QString& originalPath, QByteArrayView bytes, QString* err
   return QString();
 }
 
-// Where a test stops a save: the kill points of the in-place write.
-std::function<void()>& midWriteProbe() {
-  static std::function<void()> probe;
-  return probe;
-}
-
 // Writes data over the open file from offset 0 and truncates it to data's length, synced.
-bool rewriteOpenFile(int fd, QByteArrayView data, bool probeHalfway = false) {
-  const qsizetype half = probeHalfway ? data.size() / 2 : data.size();
-  if (!writeAllAt(fd, data.first(half))) return false;
-  if (probeHalfway && midWriteProbe()) midWriteProbe()();
-  return writeAllAt(fd, data, half) && ::ftruncate(fd, off_t(data.size())) == 0 && syncFd(fd) == 0;
+bool rewriteOpenFile(int fd, QByteArrayView data) {
+  return writeAllAt(fd, data) && ::ftruncate(fd, off_t(data.size())) == 0 && syncFd(fd) == 0;
 }
 
 // A save that cannot replace the file keeping its owner, group and ACLs writes into the file
@@ -373,7 +364,7 @@ bool writeInPlace(const Target& t, const struct stat& st, QByteArrayView data, Q
       return closeAndFail(errorText(r));
     }
   }
-  if (!rewriteOpenFile(fd, data, true)) {
+  if (!rewriteOpenFile(fd, data)) {
     const QString why = errorText(errno);
     // The old text back at once; where even that fails, the record stays for the next load.
     if (rewriteOpenFile(fd, old)) removeRecord(folder, recordPath);
@@ -391,8 +382,6 @@ AtomicWriteSync setAtomicWriteSync(AtomicWriteSync sync) {
   syncOverride() = std::move(sync);
   return old;
 }
-
-void setInPlaceMidWriteProbe(std::function<void()> probe) { midWriteProbe() = std::move(probe); }
 
 bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error, QString* refusedLink) {
   auto fail = [&](const QString& why) {

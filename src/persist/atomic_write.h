@@ -47,10 +47,6 @@ bool writeFileAtomically(const QString& path, QByteArrayView data, QString* erro
 using AtomicWriteSync = std::function<int(int fd)>;
 AtomicWriteSync setAtomicWriteSync(AtomicWriteSync sync);
 
-// Called in an in-place write once the first half of the new text is written, before the
-// rest: where tests cut a write short. An empty function removes it.
-void setInPlaceMidWriteProbe(std::function<void()> probe);
-
 // What a load finds in the private state folder about the file at path (links followed by the
 // rule above) when its last in-place write did not finish. A record whose file holds its old
 // or its new text, one that is incomplete (its write had not begun) and one of another inode

@@ -1,6 +1,5 @@
-// Termination requests against the real Qt boxes: the operator's own box is closed with the
-// answer that changes nothing, the exit's box is answered Yes only once the exit is asked for
-// again, and a single request leaves the exit's question to the operator.
+// Termination requests against real Qt boxes: the operator's own box is closed with the answer
+// that changes nothing; the exit's question is answered Yes only when the exit is asked again.
 #include "shell/exit_boxes.h"
 
 #include <gtest/gtest.h>
@@ -10,105 +9,74 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <functional>
 #include <optional>
 
 #include "widgets/dialogs.h"
 
-namespace {
-
 TEST(ExitBoxes, TheExitAnswersOnlyItsOwnBoxes) {
   enum class Operator { None, Question, SaveDialog, Notice };
-  struct Row {
+  const struct Row {
     const char* name;
-    Operator box;   // what the operator's action has open when the first request comes
-    int requests;   // the first while the operator's box is open, the others while the exit's is
-    bool atOnce;    // all of them read together (two signals in one go)
-    bool exitSaid;  // what the exit's question ends with ("Сохранить состояние?")
-  };
-  const Row rows[] = {
+    Operator box;  // open when the first request comes
+    int requests;  // the others come while the exit's question is open
+    bool atOnce;   // all read together (two signals in one go)
+    bool exitSaid;  // the exit's "Сохранить состояние?" (a single request: the operator says No)
+  } rows[] = {
       {"TERM, then INT while the exit asks", Operator::Question, 2, false, true},
       {"two signals at once", Operator::Question, 2, true, true},
-      {"one signal: the exit's question is the operator's", Operator::Question, 1, false, false},
+      {"one signal", Operator::Question, 1, false, false},
       {"the operator's save dialog", Operator::SaveDialog, 2, false, true},
       {"the operator's notice", Operator::Notice, 2, false, true},
       {"no box of the operator's", Operator::None, 2, false, true},
   };
-  std::unique_ptr<Dialogs> old = installDialogs(nullptr);
+  std::unique_ptr<Dialogs> scripted = installDialogs(nullptr);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    bool exiting = false;
+    bool exiting = false, operatorDone = row.box == Operator::None;
     ExitBoxes boxes([&] { return exiting; });
     std::optional<bool> operatorSaid, exitSaid;
-    std::optional<QString> operatorFile;
-    bool operatorDone = row.box == Operator::None;
+    QString file = QStringLiteral("unchanged");
     auto close = [&] {
       exiting = true;
       exitSaid = dialogs().warningYesNo(nullptr, QString(), QStringLiteral("Сохранить состояние?"));
     };
-    int sent = 0, rescued = 0;
+    int sent = 0;
     QEventLoop loop;
-    QTimer driver;
-    driver.setInterval(5);
+    QTimer driver, rescue;
     QObject::connect(&driver, &QTimer::timeout, [&] {
       QWidget* modal = QApplication::activeModalWidget();
-      if (!modal) {
-        if (operatorDone && exitSaid) loop.quit();
-        return;
-      }
+      if (!modal && operatorDone && exitSaid) loop.quit();
+      if (!modal) return;
       if (sent < row.requests && (sent == 0 || ExitBoxes::raisedByExit(modal))) {
         do boxes.request(close, true);
         while (++sent < row.requests && row.atOnce);
       } else if (sent == row.requests && ExitBoxes::raisedByExit(modal)) {
-        // The operator answers the exit's question.
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) box->button(QMessageBox::No)->click();
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click();
       }
     });
-    QTimer rescue;
-    rescue.setInterval(3000);
     QObject::connect(&rescue, &QTimer::timeout, [&] {
-      ++rescued;
+      ADD_FAILURE() << "a box stayed open";
       if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
       loop.quit();
     });
     QTimer::singleShot(0, [&] {
-      switch (row.box) {
-        case Operator::None:
-          boxes.request(close, true);
-          ++sent;
-          return;
-        case Operator::Question:
-          operatorSaid = dialogs().confirmYesNo(
-              nullptr, QString(),
-              QStringLiteral("Файл с именем \r/tmp/a.qz4\rуже существует\rЗаписать в него?"));
-          break;
-        case Operator::SaveDialog:
-          operatorFile = dialogs().saveFile(
-              nullptr,
-              FileDialogRequest{QStringLiteral("Сохранить проект в файл как..."), QStringLiteral("*.qz4"),
-                                QStringLiteral("NoName.qz4"), QStringLiteral("qz4"), QString()});
-          break;
-        case Operator::Notice:
-          dialogs().information(nullptr, QString(), QStringLiteral("Не существует Файл \r/tmp/b.qz4"));
-          break;
-      }
+      if (row.box == Operator::None) boxes.request(close, true), ++sent;
+      if (row.box == Operator::Question)
+        operatorSaid = dialogs().confirmYesNo(nullptr, QString(),
+                                              QStringLiteral("Файл с именем \r/tmp/a.qz4\rуже "
+                                                             "существует\rЗаписать в него?"));
+      if (row.box == Operator::SaveDialog) file = dialogs().saveFile(nullptr, FileDialogRequest{});
+      if (row.box == Operator::Notice)
+        dialogs().information(nullptr, QString(), QStringLiteral("Не существует Файл"));
       operatorDone = true;
     });
-    driver.start();
-    rescue.start();
+    driver.start(5);
+    rescue.start(3000);
     loop.exec();
-    EXPECT_EQ(rescued, 0) << "a box stayed open";
     EXPECT_EQ(sent, row.requests);
-    if (row.box == Operator::Question) {
-      EXPECT_EQ(operatorSaid, false) << "the exit answered the operator's question";
-    }
-    if (row.box == Operator::SaveDialog) {
-      EXPECT_EQ(operatorFile, QString());
-    }
-    EXPECT_TRUE(operatorDone);
+    EXPECT_EQ(operatorSaid, row.box == Operator::Question ? std::optional(false) : std::nullopt);
+    EXPECT_EQ(file, row.box == Operator::SaveDialog ? QString() : QStringLiteral("unchanged"));
     EXPECT_EQ(exitSaid, row.exitSaid);
   }
-  installDialogs(std::move(old));
+  installDialogs(std::move(scripted));
 }
-
-}  // namespace
