@@ -616,13 +616,20 @@ TEST_F(FormStateTest, AFileThatCannotBeWrittenOrReadIsLeftAlone) {
   ASSERT_TRUE(writeBytes(unreadable, "[Other]\r\nA=1\r\n"));
   ASSERT_TRUE(QFile::setPermissions(unreadable, QFile::WriteOwner));
 
+  // Another user's link in the file's place is not followed, and the box names it.
+  const QString link = dir.filePath("link.ini");
+  ASSERT_TRUE(QFile::link(dir.filePath("target.ini"), link));
   struct Case {
     QString target;
     bool enabled;
     bool visible;
+    QString more = {};
   };
   std::vector<Case> cases{{folder, true, true}, {socketPath, false, false}, {frozen, false, true}};
   if (geteuid() != 0) cases.push_back({unreadable, true, false});  // root reads it anyway
+  if (::lchown(QFile::encodeName(link).constData(), 4002, 4002) == 0)
+    cases.push_back({link, true, true,
+                     "\rСсылка " + link + " принадлежит другому пользователю: программа по ней не пишет"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target.toStdString());
     TestEnvironment env;
@@ -634,7 +641,7 @@ TEST_F(FormStateTest, AFileThatCannotBeWrittenOrReadIsLeftAlone) {
     ASSERT_EQ(::lstat(QFile::encodeName(c.target).constData(), &before), 0);
     const QByteArray bytes = readBytes(c.target);
     EXPECT_FALSE(SaveFormState(c.target, &w));
-    EXPECT_EQ(env.warnings, QStringList{"Unable to write to " + c.target});
+    EXPECT_EQ(env.warnings, QStringList{"Unable to write to " + c.target + c.more});
     struct stat after {};
     ASSERT_EQ(::lstat(QFile::encodeName(c.target).constData(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "replaced";
@@ -643,6 +650,7 @@ TEST_F(FormStateTest, AFileThatCannotBeWrittenOrReadIsLeftAlone) {
     EXPECT_EQ(w.isEnabled(), c.enabled);
     EXPECT_EQ(w.isVisible(), c.visible);
   }
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("target.ini"))) << "created through another user's link";
   ::close(sock);
 }
 
