@@ -147,8 +147,10 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
       station.setChildProcessModifier([w = errPipe[1]] { ::dup2(w, STDERR_FILENO); });
     }
     const QStringList args{"--unattended", "--scpi", "--scpi-port", QString::number(port)};
-    station.start(row.nohup ? QStringLiteral("/usr/bin/nohup") : s.program(),
-                  row.nohup ? QStringList{s.program()} + args : args);
+    // As a shell starts it: SIGPIPE as the system's default (this test process ignores it).
+    station.start(QStringLiteral("/usr/bin/env"), QStringList{"--default-signal=PIPE"} +
+                                                      (row.nohup ? QStringList{"nohup"} : QStringList{}) +
+                                                      QStringList{s.program()} + args);
     QTcpSocket scpi;
     ASSERT_TRUE(waitFor(
         [&] { return scpi.connectToHost(QHostAddress::LocalHost, port), scpi.waitForConnected(100); }, 20000))
@@ -157,7 +159,11 @@ TEST(ExitUnderSignals, AStationRunsAndEndsAsAServiceRunsIt) {
       scpi.write(query);
       return scpi.waitForReadyRead(5000) ? scpi.readLine().trimmed() : QByteArray("(no answer)");
     };
-    EXPECT_TRUE(ask("*IDN?\n").startsWith("QZ418,QZ418 control program,"));
+    // Qt ignores SIGPIPE for good once the program writes to a socket: with its stderr to go,
+    // the station answers nothing (as with no client), so the exit meets the default.
+    if (!row.stderrGone) {
+      EXPECT_TRUE(ask("*IDN?\n").startsWith("QZ418,QZ418 control program,"));
+    }
     if (row.withoutLocale) {
       EXPECT_EQ(ask("SOUR1:PULS:AMPL?\n"), "-7.5");
     }
