@@ -115,6 +115,10 @@ FileAgainstRecord compareWithRecord(const UnfinishedWriteRecord& r, QByteArrayVi
   const qsizetype size = file.size();
   if (size != oldLength && size != newLength && size != std::max(oldLength, newLength))
     return FileAgainstRecord::Other;
+  // Blocks reach the disk whole and in any order (a kill leaves whole pages, a full disk whole
+  // file-system blocks, both multiples of 512 bytes). A block that is neither old, zero nor new
+  // is someone else's text: a small file another user saved may differ from the old text in
+  // a few bytes only, and must never be taken for a torn write of ours.
   for (qsizetype at = 0; at < size; at += UnfinishedWriteRecord::kBlock) {
     const QByteArrayView part = file.sliced(at, std::min(UnfinishedWriteRecord::kBlock, size - at));
     if (matchesOld(r.oldText, part, at) || allZero(part)) continue;
