@@ -70,12 +70,16 @@ void Session::clearIo() {
   input_.clear();
   consumed_ = 0;
   discarding_ = false;
+  dropLine();
+  opcPending_ = false;
+}
+
+void Session::dropLine() {
   line_ = ParsedLine{};
   lineActive_ = false;
   reply_.clear();
   hasReply_ = false;
   waiting_ = false;
-  opcPending_ = false;
 }
 
 bool Session::takeLine() {
@@ -115,6 +119,7 @@ bool Session::takeLine() {
     lineActive_ = true;
     reply_.clear();
     hasReply_ = false;
+    answersFull_ = false;
     path_.clear();  // every line starts at the root
     return true;
   }
@@ -124,6 +129,12 @@ void Session::addReply(std::string_view text) {
   if (hasReply_) reply_ += ';';
   reply_ += text;
   hasReply_ = true;
+  if (!answersFull_ && reply_.size() > kMaxLineAnswers) {
+    // A line of thousands of trace queries would build gigabytes before it ends. What it has
+    // goes out; the error is there at once for the next SYSTem:ERRor?.
+    answersFull_ = true;
+    pushError(QueryDeadlocked);
+  }
 }
 
 void Session::checkOpc() {
@@ -166,6 +177,7 @@ Session::State Session::run(std::string& out, const std::function<bool()>& enoug
 }
 
 bool Session::runUnit(const Unit& unit) {
+  if (answersFull_ && unit.query) return true;
   refreshConditions();
   if (unit.common)
     runCommon(unit);
@@ -251,7 +263,7 @@ void Session::runCommon(const Unit& unit) {
         waitTarget_ = target;
         waitReplies_ = h == "OPC";
         waitTransfers_ = instrument_.transfersCompleted();
-        waitMovedMs_ = instrument_.nowMs();
+        waitMovedMs_ = waitStartMs_ = instrument_.nowMs();
       }
     }
   } else {
@@ -272,6 +284,7 @@ int Session::waitFailure() {
     waitMovedMs_ = now;
     return 0;
   }
+  if (waitLimitMs_ > 0 && now - waitStartMs_ >= waitLimitMs_) return HardwareError;
   return now - waitMovedMs_ >= kStallMs ? HardwareError : 0;
 }
 
