@@ -279,12 +279,12 @@ int Session::waitFailure() {
   if (instrument_.linkId() != waitLink_) return HardwareMissing;
   const std::uint64_t transfers = instrument_.transfersCompleted();
   const std::int64_t now = instrument_.nowMs();
+  if (waitLimitMs_ > 0 && now - waitStartMs_ >= waitLimitMs_) return HardwareError;
   if (transfers != waitTransfers_) {
     waitTransfers_ = transfers;
     waitMovedMs_ = now;
     return 0;
   }
-  if (waitLimitMs_ > 0 && now - waitStartMs_ >= waitLimitMs_) return HardwareError;
   return now - waitMovedMs_ >= kStallMs ? HardwareError : 0;
 }
 

@@ -66,6 +66,7 @@ class Vxi11Server : public QObject {
   bool locked() const { return lockHolder_ != 0; }
   int linkCount() const { return int(links_.size()); }
   remote::ClientChannel& coreChannel() { return core_; }
+  remote::ClientChannel& abortChannel() { return abort_; }
 
  private:
   struct Link;
