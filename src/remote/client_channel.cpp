@@ -148,8 +148,13 @@ void ClientChannel::accept() {
       }
     });
     connect(socket, &QTcpSocket::disconnected, raw, [this, raw] { drop(*raw); });
-    connect(socket, &QTcpSocket::errorOccurred, raw, [this, raw](QAbstractSocket::SocketError) {
-      if (raw->socket_->state() != QAbstractSocket::ConnectedState) drop(*raw);
+    // A reset peer is gone even when output is still waiting for it: Qt would otherwise go on
+    // trying to deliver it in its closing state, and the connection would keep its place.
+    connect(socket, &QTcpSocket::errorOccurred, raw, [this, raw](QAbstractSocket::SocketError e) {
+      if (e != QAbstractSocket::TemporaryError && e != QAbstractSocket::SocketTimeoutError) drop(*raw);
+    });
+    connect(socket, &QTcpSocket::stateChanged, raw, [this, raw](QAbstractSocket::SocketState s) {
+      if (s != QAbstractSocket::ConnectedState) drop(*raw);
     });
     clients_.push_back(std::move(c));
   }
