@@ -75,7 +75,7 @@ void Session::clearIo() {
 }
 
 void Session::dropLine() {
-  line_ = ParsedLine{};
+  line_ = UnitReader{};
   lineActive_ = false;
   reply_.clear();
   hasReply_ = false;
@@ -113,9 +113,9 @@ bool Session::takeLine() {
       consumed_ = lf + 1;
       continue;
     }
-    line_ = parseLine(line);
+    lineText_.assign(line);
+    line_ = UnitReader(lineText_);
     consumed_ = lf + 1;
-    next_ = 0;
     lineActive_ = true;
     reply_.clear();
     hasReply_ = false;
@@ -159,19 +159,19 @@ Session::State Session::run(std::string& out, const std::function<bool()>& enoug
       }
     }
     if (!lineActive_ && !takeLine()) return State::Idle;
-    if (next_ < line_.units.size()) {
-      runUnit(line_.units[next_++]);
+    if (line_.next(unit_)) {
+      runUnit(unit_);
       if (enough && enough()) return State::Busy;
       continue;
     }
     // The line is done: its syntax fault (if any) comes after the units before it ran.
-    if (line_.error) pushError(line_.error);
+    if (line_.error()) pushError(line_.error());
     if (hasReply_) {
       out += reply_;
       out += '\n';
     }
     lineActive_ = false;
-    line_ = ParsedLine{};
+    line_ = UnitReader{};
   }
   return State::Busy;
 }
@@ -271,7 +271,7 @@ void Session::runCommon(const Unit& unit) {
   }
   if (error) {
     pushError(error);
-    if (isCommandClass(error)) next_ = line_.units.size();
+    if (isCommandClass(error)) line_ = UnitReader{};
   }
 }
 
@@ -364,7 +364,7 @@ void Session::runTree(const Unit& unit) {
   }
   if (error) {
     pushError(error);
-    if (isCommandClass(error)) next_ = line_.units.size();
+    if (isCommandClass(error)) line_ = UnitReader{};
   }
 }
 

@@ -139,8 +139,9 @@ class Session {
   std::size_t consumed_ = 0;  // bytes of input_ already taken
   bool discarding_ = false;   // inside a line that was too long: drop up to its LF
 
-  ParsedLine line_;           // the line being run
-  std::size_t next_ = 0;      // its next unit
+  std::string lineText_;      // the line being run
+  UnitReader line_;           // ... read a unit at a time
+  Unit unit_;                 // its unit being run
   bool lineActive_ = false;
   std::string reply_;         // the line's answers so far
   bool hasReply_ = false;

@@ -224,6 +224,9 @@ TEST_F(Vxi11ServerTest, AbortEndsAWaitingReadAndClearDropsTheWaitingOpc) {
   EXPECT_EQ(r.opaque(100), "QZ418,test,0,1\n");
   // Nothing more to read: the client's own timeout decides.
   EXPECT_EQ(a.call(DeviceRead, readArgs(la, 100)), IoTimeout);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SYST:ERR?")), NoError);
+  EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+  EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "0,\"No error\"\n");
 }
 
 TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
@@ -314,6 +317,167 @@ TEST_F(Vxi11ServerTest, MalformedRecordsAreAnsweredOrCloseOnlyTheirConnection) {
   // The server still serves.
   Client after(server.corePort());
   link(after);
+}
+
+// Answers nobody reads follow IEEE 488.2's interrupted query: the next message drops them with
+// -410 and runs. So a late *OPC? answer never answers a later query, and a client that only
+// writes queries leaves nothing behind.
+TEST_F(Vxi11ServerTest, AnUnreadAnswerGoesAtTheNextMessage) {
+  struct Case {
+    const char* what;
+    const char* first;
+    bool readTimesOut;  // a read of the first gives up before it is answered
+    bool readAgain;     // the client reads again before its next message
+  };
+  const Case cases[] = {
+      {"a late *OPC? read again", "*OPC?", true, true},
+      {"a late *OPC? not read", "*OPC?", true, false},
+      {"a query never read", "SYST:VERS?", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    device.transferred = 0;
+    Client a(server.corePort());
+    const std::int32_t la = link(a);
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, c.first)), NoError);
+    if (c.readTimesOut) {
+      EXPECT_EQ(a.call(DeviceRead, readArgs(la, 150)), IoTimeout);
+    }
+    device.transferred = 2;  // the packet gets through: the answer is there now
+    if (c.readAgain) {
+      EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);  // VXI-11 lets it read late
+      EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "1\n");
+    } else {
+      QTest::qWait(50);
+    }
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+    EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+    EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "QZ418,test,0,1\n");
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SYST:ERR:ALL?")), NoError);
+    EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+    EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100),
+              c.readAgain ? "0,\"No error\"\n" : "-410,\"Query INTERRUPTED\"\n");
+  }
+  // A client that only writes queries: each drops the one before; one answer is left.
+  Client w(server.corePort());
+  const std::int32_t lw = link(w);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(w.call(DeviceWrite, writeArgs(lw, "*IDN?")), NoError);
+  EXPECT_EQ(w.call(DeviceRead, readArgs(lw, 5000)), NoError);
+  EXPECT_EQ(rpc::XdrReader(w.rest.substr(4)).opaque(100), "QZ418,test,0,1\n");
+  EXPECT_EQ(w.call(DeviceRead, readArgs(lw, 100)), IoTimeout);
+}
+
+// Link ids are not a count another client can walk, and only the host that made a link can
+// abort its call.
+TEST_F(Vxi11ServerTest, OnlyTheLinksOwnHostAbortsAndIdsAreNotCounted) {
+  Client a(server.corePort());
+  const std::int32_t la = link(a), lb = link(a), lc = link(a);
+  EXPECT_GT(std::abs(std::int64_t(la) - lb) + std::abs(std::int64_t(lb) - lc), 2) << la << " " << lb << " " << lc;
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*OPC?")), NoError);
+  a.send(DeviceRead, readArgs(la, 20000));
+  Client other(server.abortPort(), kAbortProgram, QHostAddress("127.0.0.2"));
+  EXPECT_EQ(other.call(DeviceAbort, linkArg(la)), InvalidLink);
+  EXPECT_EQ(a.error(300), -1) << "the read still waits";
+  Client own(server.abortPort(), kAbortProgram);
+  EXPECT_EQ(own.call(DeviceAbort, linkArg(la)), NoError);
+  EXPECT_EQ(a.error(), Aborted);
+}
+
+// A client that sends calls and never reads the replies is not read either once they pile up:
+// what waits for it stays bounded, and when it reads at last every reply is there, in order.
+TEST_F(Vxi11ServerTest, AClientThatDoesNotReadIsNotReadEither) {
+  Client a(server.corePort());
+  a.socket.setReadBufferSize(4096);
+  a.socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+  constexpr int kCalls = 150000;
+  std::string calls;
+  for (int i = 0; i < kCalls; ++i) calls += rpc::frame(rpc::callMessage(++a.xid, kCoreProgram, kVersion, Null, {}));
+  a.socket.write(calls.data(), qint64(calls.size()));
+  qint64 most = 0;
+  for (int i = 0; i < 20; ++i) {
+    QTest::qWait(50);
+    server.coreChannel().forEach([&](remote::Client& c) { most = std::max(most, c.socket()->bytesToWrite()); });
+  }
+  EXPECT_GT(most, 0);
+  EXPECT_LE(most, server.coreChannel().limits().pauseOutput + 64 * 1024);
+  a.socket.setReadBufferSize(0);
+  int replies = 0;
+  std::uint32_t lastXid = 0;
+  while (replies < kCalls) {
+    const auto r = a.record(5000);
+    if (!r) break;
+    lastXid = rpc::parseReply(*r).xid;
+    ++replies;
+  }
+  EXPECT_EQ(replies, kCalls);
+  EXPECT_EQ(lastXid, a.xid);
+}
+
+// Every channel: keep-alive that ends a vanished peer within two minutes; when the eight
+// places are taken, the connection idle the longest beyond the limit gives way, and a link's
+// lock goes with its connection.
+TEST(ConnectionLayer, IdleConnectionsGiveWayAndKeepAliveIsOn) {
+  qputenv("QZ418_REMOTE_IDLE_MS", "300");
+  Device device;
+  Vxi11Server vxi11(device);
+  ScpiServer scpi(device);
+  qunsetenv("QZ418_REMOTE_IDLE_MS");
+  ASSERT_TRUE(vxi11.listen(QHostAddress::LocalHost));
+  ASSERT_TRUE(scpi.listen(QHostAddress::LocalHost, 0));
+  const std::string null = rpc::frame(rpc::callMessage(1, kCoreProgram, kVersion, Null, {}));
+  const std::string locked =
+      rpc::frame(rpc::callMessage(1, kCoreProgram, kVersion, CreateLink, xdr({7, 1, 0}, "inst0", true)));
+  struct Case {
+    const char* name;
+    remote::ClientChannel& channel;
+    std::string first;  // a complete command or call of the first client
+  };
+  const Case cases[] = {
+      {"SCPI", scpi.channel(), "*CLS\n"},
+      {"VXI-11 core", vxi11.coreChannel(), locked},
+      {"VXI-11 abort", vxi11.abortChannel(), null},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    auto open = [&] {
+      clients.push_back(std::make_unique<QTcpSocket>());
+      clients.back()->connectToHost(QHostAddress::LocalHost, c.channel.port());
+      EXPECT_TRUE(clients.back()->waitForConnected(5000));
+    };
+    auto closed = [&](std::size_t i) {
+      return QTest::qWaitFor([&] { return clients[i]->state() == QAbstractSocket::UnconnectedState; }, 5000);
+    };
+    open();
+    clients[0]->write(c.first.data(), qint64(c.first.size()));
+    QTest::qWait(100);  // the first client's command has been taken
+    const bool lockTaken = vxi11.locked();
+    for (int i = 1; i < 8; ++i) open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.channel.count() == 8; }, 5000));
+    c.channel.forEach([](remote::Client& client) {
+      const int fd = int(client.socket()->socketDescriptor());
+      int on = 0, idle = 0, interval = 0, count = 0;
+      socklen_t n = sizeof on;
+      getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, &n);
+      EXPECT_EQ(on, 1);
+      EXPECT_GT(idle, 0);
+      EXPECT_LE(idle + interval * count, 120) << "a vanished peer keeps its place longer than two minutes";
+    });
+    open();  // nobody idle long enough: the ninth is closed
+    EXPECT_TRUE(closed(8));
+    QTest::qWait(400);
+    open();  // the first client, idle the longest, gives way
+    EXPECT_TRUE(closed(0));
+    EXPECT_EQ(clients[9]->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(c.channel.count(), 8);
+    if (lockTaken) {
+      EXPECT_FALSE(vxi11.locked()) << "the lock goes with the connection";
+      EXPECT_EQ(vxi11.linkCount(), 0);
+    }
+  }
 }
 
 }  // namespace
