@@ -68,8 +68,11 @@ Slice::Slice(std::int64_t limitNs) : startNs_(nowNs()), limitNs_(limitNs) {}
 bool Slice::over() const { return elapsedNs() >= limitNs_; }
 std::int64_t Slice::elapsedNs() const { return nowNs() - startNs_; }
 
+// A child of its channel as well: one that was closed and waits for its deletion when the
+// channel goes is deleted with it.
 Client::Client(ClientChannel* channel, QTcpSocket* socket)
-    : channel_(channel), socket_(socket), peer_(socket->peerAddress()), lastActiveMs_(nowMs()),
+    : QObject(channel),
+      channel_(channel), socket_(socket), peer_(socket->peerAddress()), lastActiveMs_(nowMs()),
       creditNs_(ClientChannel::kBurstNs), creditAtNs_(nowNs()) {
   wakeTimer_.setSingleShot(true);
   connect(&wakeTimer_, &QTimer::timeout, this, [this] { channel_->wake(*this); });

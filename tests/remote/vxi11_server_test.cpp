@@ -262,6 +262,34 @@ TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
   EXPECT_EQ(args.opaque(40), "handle-1");
   EXPECT_EQ(a.call(DeviceReadStb, generic(la)), NoError);
   EXPECT_EQ(rpc::XdrReader(a.rest).u32(), 0x50u);  // MAV and RQS
+
+  // A receiver that does not read: at most one call waits for it, the others are dropped (the
+  // request is a level). Each answer written and read is one rise of the request.
+  in->setReadBufferSize(64);
+  in->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1024);
+  EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+  constexpr int kRises = 1500;
+  for (int i = 0; i < kRises; ++i) {
+    ASSERT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+    ASSERT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+  }
+  in->setReadBufferSize(0);
+  int calls = 0;
+  while (const auto r = [&]() -> std::optional<std::string> {
+           if (!QTest::qWaitFor([&] {
+                 const QByteArray b = in->read(qint64(reader.wanted()));
+                 reader.feed(std::string_view(b.data(), std::size_t(b.size())));
+                 return reader.complete();
+               },
+               500))
+             return std::nullopt;
+           return reader.take();
+         }()) {
+    EXPECT_EQ(rpc::parseCall(*r).procedure, DeviceIntrSrq);
+    ++calls;
+  }
+  EXPECT_GT(calls, 0);
+  EXPECT_LT(calls, kRises / 2) << "every request was kept for a receiver that does not read";
   EXPECT_EQ(a.call(DestroyIntrChan, ""), NoError);
   EXPECT_EQ(a.call(DestroyIntrChan, ""), ChannelNotEstablished);
 }
