@@ -75,6 +75,7 @@ Client::Client(ClientChannel* channel, QTcpSocket* socket)
       channel_(channel), socket_(socket), peer_(socket->peerAddress()), lastActiveMs_(nowMs()),
       creditNs_(ClientChannel::kBurstNs), creditAtNs_(nowNs()) {
   wakeTimer_.setSingleShot(true);
+  wakeTimer_.setTimerType(Qt::PreciseTimer);  // waits for credit are a millisecond or two
   connect(&wakeTimer_, &QTimer::timeout, this, [this] { channel_->wake(*this); });
 }
 

@@ -103,7 +103,7 @@ class ClientChannel : public QObject {
   static constexpr std::int64_t kSliceNs = 500'000;
   // A connection may use this share of the main thread over time (per mille), with a burst of
   // kBurstNs when it was quiet before.
-  static constexpr std::int64_t kSharePerMille = 100;
+  static constexpr std::int64_t kSharePerMille = 250;
   static constexpr std::int64_t kBurstNs = 5'000'000;
   // While a connection waits for the device's transfers it is looked at this often.
   static constexpr int kProgressMs = 5;
