@@ -21,6 +21,7 @@ const char* errorText(int code) {
     case HardwareMissing: return "Hardware missing";
     case QueueOverflow: return "Queue overflow";
     case QueryInterrupted: return "Query INTERRUPTED";
+    case QueryDeadlocked: return "Query DEADLOCKED";
     default: return "Unknown error";
   }
 }

@@ -22,10 +22,11 @@ enum ErrorCode : int {
   DataOutOfRange = -222,         // a value outside the field's limits; nothing is changed
   TooMuchData = -223,            // a line longer than the limit, a text too long for its field
   IllegalParameterValue = -224,  // a name that is not one of the choices
-  HardwareError = -240,          // the device stopped answering while a command waited for it
+  HardwareError = -240,          // *OPC? / *WAI gave up: the command packet did not reach the device in time
   HardwareMissing = -241,        // no device to wait for, or it went away meanwhile
   QueueOverflow = -350,          // the queue was full; errors were lost
-  QueryInterrupted = -410,       // an answer dropped because the client does not read
+  QueryInterrupted = -410,       // an unread answer dropped by the client's next message
+  QueryDeadlocked = -430,        // one line's answers passed their bound: its other queries were not run
 };
 
 // The standard text of a code ("Data out of range"); "Unknown error" for others.

@@ -20,37 +20,37 @@ char toUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; 
 // Reads one line; pos moves along. Each function returns an error code (0 when fine).
 class Reader {
  public:
-  explicit Reader(std::string_view s) : s_(s) {}
+  explicit Reader(std::string_view s, std::size_t pos = 0) : s_(s), pos_(pos) {}
 
   ParsedLine read() {
     ParsedLine out;
+    Unit u;
+    while (next(u, out.error)) out.units.push_back(std::move(u));
+    return out;
+  }
+
+  // The next unit: true; false at the end or at a fault (error set).
+  bool next(Unit& u, int& error) {
     for (;;) {
       skipBlanks();
-      if (atEnd()) break;
-      if (peek() == ';') {  // an empty unit
-        ++pos_;
-        continue;
-      }
-      Unit u;
-      if (int e = readHeader(u)) {
-        out.error = e;
-        break;
-      }
-      if (int e = readParameters(u)) {
-        out.error = e;
-        break;
-      }
-      out.units.push_back(std::move(u));
-      skipBlanks();
-      if (atEnd()) break;
+      if (atEnd()) return false;
+      if (peek() != ';') break;
+      ++pos_;  // an empty unit
+    }
+    u = Unit{};
+    if ((error = readHeader(u)) != 0) return false;
+    if ((error = readParameters(u)) != 0) return false;
+    skipBlanks();
+    if (!atEnd()) {
       if (peek() != ';') {
-        out.error = SyntaxError;
-        break;
+        error = SyntaxError;
+        return false;
       }
       ++pos_;
     }
-    return out;
+    return true;
   }
+  std::size_t pos() const { return pos_; }
 
  private:
   bool atEnd() const { return pos_ >= s_.size(); }
@@ -237,6 +237,19 @@ std::string upper(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = toUpper(c);
   return out;
+}
+
+UnitReader::UnitReader(std::string_view line) : s_(line) {
+  if (!s_.empty() && s_.back() == '\r') s_.remove_suffix(1);
+}
+
+bool UnitReader::next(Unit& unit) {
+  if (done_) return false;
+  Reader r(s_, pos_);
+  const bool got = r.next(unit, error_);
+  pos_ = r.pos();
+  done_ = !got;
+  return got;
 }
 
 ParsedLine parseLine(std::string_view line) {

@@ -44,6 +44,22 @@ struct ParsedLine {
 // Empty units (";;") are skipped.
 ParsedLine parseLine(std::string_view line);
 
+// The same, one unit at a time: a line of thousands of units costs its reading in the slices
+// it is run in, not in one piece before its first unit.
+class UnitReader {
+ public:
+  explicit UnitReader(std::string_view line = {});
+  // The next unit: true; false at the end of the line or at a syntax fault (then error()).
+  bool next(Unit& unit);
+  int error() const { return error_; }
+
+ private:
+  std::string_view s_;
+  std::size_t pos_ = 0;
+  int error_ = 0;
+  bool done_ = false;
+};
+
 // Upper-case ASCII.
 std::string upper(std::string_view s);
 

@@ -70,12 +70,16 @@ void Session::clearIo() {
   input_.clear();
   consumed_ = 0;
   discarding_ = false;
-  line_ = ParsedLine{};
+  dropLine();
+  opcPending_ = false;
+}
+
+void Session::dropLine() {
+  line_ = UnitReader{};
   lineActive_ = false;
   reply_.clear();
   hasReply_ = false;
   waiting_ = false;
-  opcPending_ = false;
 }
 
 bool Session::takeLine() {
@@ -109,12 +113,13 @@ bool Session::takeLine() {
       consumed_ = lf + 1;
       continue;
     }
-    line_ = parseLine(line);
+    lineText_.assign(line);
+    line_ = UnitReader(lineText_);
     consumed_ = lf + 1;
-    next_ = 0;
     lineActive_ = true;
     reply_.clear();
     hasReply_ = false;
+    answersFull_ = false;
     path_.clear();  // every line starts at the root
     return true;
   }
@@ -124,6 +129,12 @@ void Session::addReply(std::string_view text) {
   if (hasReply_) reply_ += ';';
   reply_ += text;
   hasReply_ = true;
+  if (!answersFull_ && reply_.size() > kMaxLineAnswers) {
+    // A line of thousands of trace queries would build gigabytes before it ends. What it has
+    // goes out; the error is there at once for the next SYSTem:ERRor?.
+    answersFull_ = true;
+    pushError(QueryDeadlocked);
+  }
 }
 
 void Session::checkOpc() {
@@ -148,24 +159,25 @@ Session::State Session::run(std::string& out, const std::function<bool()>& enoug
       }
     }
     if (!lineActive_ && !takeLine()) return State::Idle;
-    if (next_ < line_.units.size()) {
-      runUnit(line_.units[next_++]);
+    if (line_.next(unit_)) {
+      runUnit(unit_);
       if (enough && enough()) return State::Busy;
       continue;
     }
     // The line is done: its syntax fault (if any) comes after the units before it ran.
-    if (line_.error) pushError(line_.error);
+    if (line_.error()) pushError(line_.error());
     if (hasReply_) {
       out += reply_;
       out += '\n';
     }
     lineActive_ = false;
-    line_ = ParsedLine{};
+    line_ = UnitReader{};
   }
   return State::Busy;
 }
 
 bool Session::runUnit(const Unit& unit) {
+  if (answersFull_ && unit.query) return true;
   refreshConditions();
   if (unit.common)
     runCommon(unit);
@@ -251,7 +263,7 @@ void Session::runCommon(const Unit& unit) {
         waitTarget_ = target;
         waitReplies_ = h == "OPC";
         waitTransfers_ = instrument_.transfersCompleted();
-        waitMovedMs_ = instrument_.nowMs();
+        waitMovedMs_ = waitStartMs_ = instrument_.nowMs();
       }
     }
   } else {
@@ -259,7 +271,7 @@ void Session::runCommon(const Unit& unit) {
   }
   if (error) {
     pushError(error);
-    if (isCommandClass(error)) next_ = line_.units.size();
+    if (isCommandClass(error)) line_ = UnitReader{};
   }
 }
 
@@ -267,6 +279,7 @@ int Session::waitFailure() {
   if (instrument_.linkId() != waitLink_) return HardwareMissing;
   const std::uint64_t transfers = instrument_.transfersCompleted();
   const std::int64_t now = instrument_.nowMs();
+  if (waitLimitMs_ > 0 && now - waitStartMs_ >= waitLimitMs_) return HardwareError;
   if (transfers != waitTransfers_) {
     waitTransfers_ = transfers;
     waitMovedMs_ = now;
@@ -351,7 +364,7 @@ void Session::runTree(const Unit& unit) {
   }
   if (error) {
     pushError(error);
-    if (isCommandClass(error)) next_ = line_.units.size();
+    if (isCommandClass(error)) line_ = UnitReader{};
   }
 }
 

@@ -60,8 +60,14 @@ class Session {
   static constexpr std::size_t kMaxLine = 64 * 1024;  // bytes before the LF
   // Units run per call of run() before it gives the event loop back.
   static constexpr int kUnitsPerRun = 64;
-  // *OPC? / *WAI give up after this long without a single transfer that went through (ms).
+  // *OPC? / *WAI give up after this long without a single command transfer that went
+  // through (ms).
   static constexpr std::int64_t kStallMs = 2000;
+  // ... and on the raw socket after this long in all, answered or not (ms): a client's 2 s
+  // timeout then never sees a late answer.
+  static constexpr std::int64_t kSocketWaitMs = 1450;
+  // One line's answers: past this the line's remaining queries are not run (-430).
+  static constexpr std::size_t kMaxLineAnswers = 1024 * 1024;
 
   explicit Session(Instrument& instrument) : instrument_(instrument) {}
 
@@ -84,6 +90,15 @@ class Session {
   // A device clear: drops the input not yet run, the line being run with its answers, and a
   // waiting *OPC?, *WAI or *OPC. Registers and the error queue stay.
   void clearIo();
+  // Every *OPC? / *WAI of this session gives up after ms in all (0: only the stall rule).
+  void setWaitLimit(std::int64_t ms) { waitLimitMs_ = ms; }
+  // Whether the line being run owes the client an answer (one collected, or *OPC? waiting).
+  bool answerOwed() const { return lineActive_ && (hasReply_ || (waiting_ && waitReplies_)); }
+  // Drops the line being run with its answers and its wait (a new message interrupts it, or
+  // an abort); the input after it stays.
+  void dropLine();
+  // Whether nothing is being run or waiting to run.
+  bool idle() const { return !lineActive_ && input_.size() == consumed_; }
   std::uint8_t sre() const { return sre_; }
 
   ErrorQueue& errors() { return errors_; }
@@ -124,8 +139,9 @@ class Session {
   std::size_t consumed_ = 0;  // bytes of input_ already taken
   bool discarding_ = false;   // inside a line that was too long: drop up to its LF
 
-  ParsedLine line_;           // the line being run
-  std::size_t next_ = 0;      // its next unit
+  std::string lineText_;      // the line being run
+  UnitReader line_;           // ... read a unit at a time
+  Unit unit_;                 // its unit being run
   bool lineActive_ = false;
   std::string reply_;         // the line's answers so far
   bool hasReply_ = false;
@@ -137,6 +153,9 @@ class Session {
   std::uint64_t waitLink_ = 0;    // the link the wait began on
   std::uint64_t waitTransfers_ = 0;  // transfers completed when last seen to move
   std::int64_t waitMovedMs_ = 0;     // ... and when
+  std::int64_t waitStartMs_ = 0;     // when the wait began
+  std::int64_t waitLimitMs_ = 0;
+  bool answersFull_ = false;         // the line's answers passed kMaxLineAnswers
   bool opcPending_ = false;       // *OPC: sets the bit after a transfer past opcTarget_
   std::uint64_t opcTarget_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "remote/vxi11_server.h"
 
-#include <QTcpServer>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <algorithm>
 
@@ -8,11 +9,20 @@
 #include "remote/vxi11_protocol.h"
 
 using namespace vxi11;
+using remote::Client;
+using remote::ClientChannel;
 
 namespace {
 void send(QTcpSocket* socket, const std::string& record) {
   const std::string framed = rpc::frame(record);
   socket->write(framed.data(), qint64(framed.size()));
+}
+
+ClientChannel::Limits limits() {
+  ClientChannel::Limits l;
+  l.maxConnections = Vxi11Server::kMaxConnections;
+  l.readBuffer = qint64(Vxi11Server::kMaxRecord) + 8;  // no further ahead than one record
+  return l;
 }
 }  // namespace
 
@@ -26,12 +36,13 @@ struct Vxi11Server::Link {
         instrument(inner, [server, lid] { return server->lockHolder_ != 0 && server->lockHolder_ != lid; }),
         session(instrument) {}
   std::int32_t id;
-  Connection* owner = nullptr;
+  Client* owner = nullptr;
+  QHostAddress creator;  // only device_abort from this address is honoured
   GuardedInstrument instrument;
   scpi::Session session;
   scpi::Session::State state = scpi::Session::State::Idle;
-  bool scheduled = false;
   std::string input;                 // written, not yet taken by the session
+  bool messageOpen = false;          // the last write did not end its message
   std::vector<std::string> answers;  // finished answers, oldest first
   std::size_t answerOffset = 0;      // bytes of answers.front() already read
   std::size_t outputBytes = 0;
@@ -40,17 +51,21 @@ struct Vxi11Server::Link {
   bool serviceRequested = false;  // the status byte's MSS bit as last seen
 };
 
-struct Vxi11Server::Connection {
-  QTcpSocket* socket = nullptr;
-  bool abortChannel = false;
-  bool dead = false;
+// A connection of either channel: the call being answered, and the interrupt channel.
+struct Vxi11Server::Conn : Client::Data {
+  ~Conn() override {
+    if (interrupt) {
+      interrupt->abort();
+      interrupt->deleteLater();
+    }
+  }
   rpc::RecordReader reader{kMaxRecord};
-  // The call being answered.
   bool pending = false;
   std::string record;
   rpc::Call call;
   QElapsedTimer since;  // from its arrival
   qint64 ioStart = -1;  // ms after arrival when it had the lock (-1: not yet)
+  qint64 wakeAt = -1;   // ms after arrival when a waiting call must be looked at again
   bool aborted = false;
   // Interrupt channel: this server calls the client there.
   QTcpSocket* interrupt = nullptr;
@@ -60,204 +75,165 @@ struct Vxi11Server::Connection {
 };
 
 Vxi11Server::Vxi11Server(scpi::Instrument& instrument, QObject* parent)
-    : QObject(parent), instrument_(instrument), core_(new QTcpServer(this)), abort_(new QTcpServer(this)) {
-  core_->setMaxPendingConnections(kMaxConnections);
-  abort_->setMaxPendingConnections(kMaxConnections);
-  connect(core_, &QTcpServer::newConnection, this, [this] { accept(core_, false); });
-  connect(abort_, &QTcpServer::newConnection, this, [this] { accept(abort_, true); });
-  pollTimer_.setInterval(kPollMs);
-  connect(&pollTimer_, &QTimer::timeout, this, &Vxi11Server::poll);
-}
+    : QObject(parent),
+      instrument_(instrument),
+      core_(limits(), {[this](Client& c, const remote::Slice& s) { return serveCore(c, s); },
+                       [this](Client& c) { closed(c); }},
+            this),
+      abort_(limits(), {[this](Client& c, const remote::Slice& s) { return serveAbort(c, s); },
+                        [this](Client& c) { closed(c); }},
+             this) {}
 
 Vxi11Server::~Vxi11Server() { close(); }
 
 bool Vxi11Server::listen(const QHostAddress& address, quint16 port) {
-  if (!core_->listen(address, port)) {
-    error_ = core_->errorString();
+  if (!core_.listen(address, port)) {
+    error_ = core_.errorString();
     return false;
   }
-  if (!abort_->listen(address, 0)) {
-    error_ = abort_->errorString();
-    core_->close();
+  if (!abort_.listen(address, 0)) {
+    error_ = abort_.errorString();
+    core_.close();
     return false;
   }
   return true;
 }
 
-quint16 Vxi11Server::corePort() const { return core_->serverPort(); }
-quint16 Vxi11Server::abortPort() const { return abort_->serverPort(); }
-
 void Vxi11Server::close() {
-  core_->close();
-  abort_->close();
-  pollTimer_.stop();
-  for (auto& c : connections_) {
-    c->socket->disconnect(this);
-    c->socket->abort();
-    c->socket->deleteLater();
-    if (c->interrupt) {
-      c->interrupt->abort();
-      c->interrupt->deleteLater();
-    }
-  }
-  connections_.clear();
+  core_.close();
+  abort_.close();
   links_.clear();
   lockHolder_ = 0;
 }
 
-void Vxi11Server::accept(QTcpServer* server, bool abortChannel) {
-  while (QTcpSocket* socket = server->nextPendingConnection()) {
-    const auto open = std::count_if(connections_.begin(), connections_.end(), [abortChannel](const auto& c) {
-      return c->abortChannel == abortChannel;
-    });
-    if (open >= kMaxConnections) {
-      socket->abort();
-      socket->deleteLater();
-      continue;
-    }
-    auto c = std::make_unique<Connection>();
-    c->socket = socket;
-    c->abortChannel = abortChannel;
-    socket->setParent(this);
-    // Qt reads no further ahead than one record: a client that floods is held back by TCP.
-    socket->setReadBufferSize(qint64(kMaxRecord) + 8);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    Connection* raw = c.get();
-    connect(socket, &QTcpSocket::readyRead, this, [this, raw] { processInput(raw); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, raw] { drop(raw); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, raw](QAbstractSocket::SocketError) {
-      if (raw->socket->state() != QAbstractSocket::ConnectedState) drop(raw);
-    });
-    connections_.push_back(std::move(c));
-  }
-}
-
-void Vxi11Server::drop(Connection* c) {
-  // The client is gone, and its links with it: their locks are free for the waiting ones.
-  if (c->dead) return;
-  c->dead = true;
-  c->pending = false;
-  c->socket->disconnect(this);
+void Vxi11Server::closed(Client& c) {
+  // The client is gone, or gave way to a new one: its links go, and their lock is free at once.
   std::vector<Link*> own;
   for (auto& l : links_)
-    if (l->owner == c) own.push_back(l.get());
+    if (l->owner == &c) own.push_back(l.get());
   for (Link* l : own) destroyLink(l);
-  QMetaObject::invokeMethod(
-      this,
-      [this, c] {
-        auto it = std::find_if(connections_.begin(), connections_.end(),
-                               [c](const auto& p) { return p.get() == c; });
-        if (it == connections_.end()) return;
-        c->socket->deleteLater();
-        if (c->interrupt) {
-          c->interrupt->abort();
-          c->interrupt->deleteLater();
-        }
-        connections_.erase(it);
-      },
-      Qt::QueuedConnection);
 }
 
-void Vxi11Server::resume(Connection* c) {
-  // Queued: an answer given from the poll or from another connection's call continues with
-  // this connection's next record after the current event.
-  QMetaObject::invokeMethod(
-      this,
-      [this, c] {
-        auto it = std::find_if(connections_.begin(), connections_.end(),
-                               [c](const auto& p) { return p.get() == c; });
-        if (it != connections_.end()) processInput(c);
-      },
-      Qt::QueuedConnection);
-}
-
-void Vxi11Server::processInput(Connection* c) {
+bool Vxi11Server::nextRecord(Client& c) {
+  Conn& d = static_cast<Conn&>(*c.data);
   char buf[16384];
-  // A client sending many small calls gets a share of the event loop, not all of it.
-  for (int records = 0; !c->dead && !c->pending;) {
-    if (c->reader.complete()) {
-      handle(c, c->reader.take());
-      if (++records == 64) {
-        if (c->socket->bytesAvailable() > 0) resume(c);
-        return;
-      }
-      continue;
-    }
-    const qint64 n = c->socket->read(buf, qint64(std::min(c->reader.wanted(), sizeof buf)));
-    if (n <= 0) return;
-    c->reader.feed(std::string_view(buf, std::size_t(n)));
-    if (c->reader.broken()) {
-      c->socket->abort();  // the stream has lost its record boundaries
-      drop(c);
-      return;
-    }
+  while (!d.reader.complete()) {
+    const qint64 n = c.socket()->read(buf, qint64(std::min(d.reader.wanted(), sizeof buf)));
+    if (n <= 0) return false;
+    d.reader.feed(std::string_view(buf, std::size_t(n)));
+    if (d.reader.broken()) return false;
   }
+  return true;
 }
 
-void Vxi11Server::reply(Connection* c, const std::string& results) {
-  c->pending = false;
-  if (!c->dead) send(c->socket, rpc::acceptedReply(c->call.xid, rpc::Success, results));
+bool Vxi11Server::serveCore(Client& c, const remote::Slice& slice) {
+  if (!c.data) c.data = std::make_unique<Conn>();
+  Conn& d = static_cast<Conn&>(*c.data);
+  bool more = false;
+  // The links' sessions first: what they answer may end the call that waits.
+  for (std::size_t i = 0; i < links_.size(); ++i)
+    if (links_[i]->owner == &c && runLink(links_[i].get(), slice)) more = true;
+  if (d.pending) attempt(c);
+  while (!d.pending && !slice.over() && !c.closing()) {
+    if (!nextRecord(c)) {
+      if (d.reader.broken()) core_.drop(c);  // the stream has lost its record boundaries
+      return false;
+    }
+    c.touch();
+    d.record = d.reader.take();
+    handle(c, false);
+  }
+  if (c.closing()) return false;
+  if (d.pending) {
+    if (d.wakeAt >= 0) core_.wakeAfter(c, std::max<qint64>(0, d.wakeAt - d.since.elapsed()));
+    return more;
+  }
+  return more || d.reader.complete() || c.socket()->bytesAvailable() > 0;
 }
 
-void Vxi11Server::replyStatus(Connection* c, int stat) {
-  c->pending = false;
-  if (!c->dead) send(c->socket, rpc::acceptedReply(c->call.xid, rpc::AcceptStat(stat)));
+bool Vxi11Server::serveAbort(Client& c, const remote::Slice& slice) {
+  if (!c.data) c.data = std::make_unique<Conn>();
+  Conn& d = static_cast<Conn&>(*c.data);
+  while (!slice.over() && !c.closing()) {
+    if (!nextRecord(c)) {
+      if (d.reader.broken()) abort_.drop(c);
+      return false;
+    }
+    c.touch();
+    d.record = d.reader.take();
+    handle(c, true);
+  }
+  return !c.closing();
 }
 
-void Vxi11Server::handle(Connection* c, std::string record) {
-  c->record = std::move(record);
-  c->call = rpc::parseCall(c->record);
-  switch (c->call.status) {
+void Vxi11Server::reply(Client& c, const std::string& results) {
+  Conn& d = static_cast<Conn&>(*c.data);
+  d.pending = false;
+  if (!c.closing()) send(c.socket(), rpc::acceptedReply(d.call.xid, rpc::Success, results));
+}
+
+void Vxi11Server::replyStatus(Client& c, int stat) {
+  Conn& d = static_cast<Conn&>(*c.data);
+  d.pending = false;
+  if (!c.closing()) send(c.socket(), rpc::acceptedReply(d.call.xid, rpc::AcceptStat(stat)));
+}
+
+void Vxi11Server::handle(Client& c, bool abortChannel) {
+  Conn& d = static_cast<Conn&>(*c.data);
+  d.call = rpc::parseCall(d.record);
+  switch (d.call.status) {
     case rpc::Call::Status::Ok:
       break;
     case rpc::Call::Status::WrongRpcVersion:
-      send(c->socket, rpc::rpcMismatchReply(c->call.xid));
+      send(c.socket(), rpc::rpcMismatchReply(d.call.xid));
       return;
     case rpc::Call::Status::NotACall:
       return;  // a reply sent to a server: nothing to answer
     case rpc::Call::Status::Garbage:
-      c->socket->abort();  // not even a call header
-      drop(c);
+      (abortChannel ? abort_ : core_).drop(c);  // not even a call header
       return;
   }
-  const std::uint32_t program = c->abortChannel ? kAbortProgram : kCoreProgram;
-  c->pending = true;
-  c->since.start();
-  c->ioStart = -1;
-  c->aborted = false;
-  if (c->call.program != program) {
+  const std::uint32_t program = abortChannel ? kAbortProgram : kCoreProgram;
+  d.pending = true;
+  d.since.start();
+  d.ioStart = -1;
+  d.wakeAt = -1;
+  d.aborted = false;
+  if (d.call.program != program) {
     replyStatus(c, rpc::ProgUnavail);
-  } else if (c->call.version != kVersion) {
-    c->pending = false;
-    send(c->socket, rpc::progMismatchReply(c->call.xid, kVersion, kVersion));
-  } else if (c->call.procedure == Null) {
+  } else if (d.call.version != kVersion) {
+    d.pending = false;
+    send(c.socket(), rpc::progMismatchReply(d.call.xid, kVersion, kVersion));
+  } else if (d.call.procedure == Null) {
     reply(c, {});
-  } else if (c->abortChannel ? attemptAbort(c) : attempt(c)) {
-    return;
+  } else if (abortChannel) {
+    abortCall(c);
   } else {
-    updatePolling();
+    attempt(c);
   }
 }
 
-bool Vxi11Server::attemptAbort(Connection* c) {
+void Vxi11Server::abortCall(Client& c) {
+  Conn& d = static_cast<Conn&>(*c.data);
   std::int32_t lid = 0;
-  if (c->call.procedure != DeviceAbort) {
-    replyStatus(c, rpc::ProcUnavail);
-    return true;
-  }
-  if (!decodeLink(c->call.args, lid)) {
-    replyStatus(c, rpc::GarbageArgs);
-    return true;
-  }
+  if (d.call.procedure != DeviceAbort) return replyStatus(c, rpc::ProcUnavail);
+  if (!decodeLink(d.call.args, lid)) return replyStatus(c, rpc::GarbageArgs);
   rpc::XdrWriter w;
   Link* l = findLink(lid);
+  // Another host's abort is told what an unknown link gets: it learns nothing of the link.
+  if (l && l->creator != c.peer()) l = nullptr;
   w.i32(l ? NoError : InvalidLink);
-  if (l && l->owner && l->owner->pending) {
-    l->owner->aborted = true;
-    if (attempt(l->owner)) resume(l->owner);
+  if (l) {
+    // The answer the aborted read waited for (an *OPC? under way) must not reach a later read.
+    if (l->session.answerOwed()) l->session.dropLine();
+    dropAnswers(l);
+    Client* owner = l->owner;
+    if (owner && owner->data && static_cast<Conn&>(*owner->data).pending) {
+      static_cast<Conn&>(*owner->data).aborted = true;
+      core_.wake(*owner);
+    }
   }
   reply(c, w.data());
-  return true;
 }
 
 namespace {
@@ -315,9 +291,11 @@ qint64 waitLimit(std::uint32_t timeoutMs) {
 
 }  // namespace
 
-bool Vxi11Server::attempt(Connection* c) {
-  const std::uint32_t proc = c->call.procedure;
-  const std::string_view args = c->call.args;
+bool Vxi11Server::attempt(Client& c) {
+  Conn& d = static_cast<Conn&>(*c.data);
+  const std::uint32_t proc = d.call.procedure;
+  const std::string_view args = d.call.args;
+  d.wakeAt = -1;
   auto fail = [&](std::int32_t error) {
     reply(c, failure(proc, error));
     return true;
@@ -325,6 +303,11 @@ bool Vxi11Server::attempt(Connection* c) {
   auto garbage = [&] {
     replyStatus(c, rpc::GarbageArgs);
     return true;
+  };
+  // Not yet: looked at again when what it waits for happens, or at this time at the latest.
+  auto waitUntil = [&](qint64 ms) {
+    d.wakeAt = ms;
+    return false;
   };
   rpc::XdrWriter w;
 
@@ -335,13 +318,13 @@ bool Vxi11Server::attempt(Connection* c) {
     if (device.compare(QLatin1String("inst0"), Qt::CaseInsensitive) != 0) return fail(DeviceNotAccessible);
     if (int(links_.size()) >= kMaxLinks) return fail(OutOfResources);
     if (a.lockDevice && lockHolder_ != 0) {
-      if (c->since.elapsed() < waitLimit(a.lockTimeout)) return false;
+      if (d.since.elapsed() < waitLimit(a.lockTimeout)) return waitUntil(waitLimit(a.lockTimeout));
       return fail(DeviceLocked);
     }
-    const std::int32_t lid = nextLid_;
-    nextLid_ = nextLid_ == INT32_MAX ? 1 : nextLid_ + 1;
+    const std::int32_t lid = newLinkId();
     auto link = std::make_unique<Link>(instrument_, this, lid);
-    link->owner = c;
+    link->owner = &c;
+    link->creator = c.peer();
     links_.push_back(std::move(link));
     if (a.lockDevice) lockHolder_ = lid;
     w.i32(NoError);
@@ -354,24 +337,25 @@ bool Vxi11Server::attempt(Connection* c) {
   if (proc == CreateIntrChan) {
     RemoteFunc a;
     if (!decode(args, a)) return garbage();
-    if (c->interrupt) return fail(ChannelAlreadyEstablished);
+    if (d.interrupt) return fail(ChannelAlreadyEstablished);
     if (a.family != 0) return fail(NotSupported);  // TCP only
     // Only back to the client's own address: a client cannot make this program connect to a
     // third host by naming it.
-    c->interrupt = new QTcpSocket(this);
-    c->interruptProgram = a.program;
-    c->interruptVersion = a.version;
-    QTcpSocket* s = c->interrupt;
+    d.interrupt = new QTcpSocket(this);
+    d.interruptProgram = a.program;
+    d.interruptVersion = a.version;
+    QTcpSocket* s = d.interrupt;
     connect(s, &QTcpSocket::readyRead, s, [s] { s->readAll(); });  // the client's void replies
-    s->connectToHost(c->socket->peerAddress(), a.hostPort);
+    connect(s, &QTcpSocket::connected, s, [s] { remote::applyKeepAlive(s); });
+    s->connectToHost(c.peer(), a.hostPort);
     return fail(NoError);
   }
   if (proc == DestroyIntrChan) {
     if (!args.empty()) return garbage();
-    if (!c->interrupt) return fail(ChannelNotEstablished);
-    c->interrupt->abort();
-    c->interrupt->deleteLater();
-    c->interrupt = nullptr;
+    if (!d.interrupt) return fail(ChannelNotEstablished);
+    d.interrupt->abort();
+    d.interrupt->deleteLater();
+    d.interrupt = nullptr;
     return fail(NoError);
   }
 
@@ -431,25 +415,52 @@ bool Vxi11Server::attempt(Connection* c) {
   }
   if (!ok) return garbage();
   Link* l = findLink(lid);
-  if (!l || l->owner != c) return fail(InvalidLink);
-  if (c->aborted) return fail(Aborted);
+  if (!l || l->owner != &c) return fail(InvalidLink);
+  if (d.aborted) return fail(Aborted);
   if (needsLock(proc) && lockHolder_ != 0 && lockHolder_ != lid) {
-    if (!(flags & WaitLock) || c->since.elapsed() >= waitLimit(lockTimeout)) return fail(DeviceLocked);
-    return false;
+    if (!(flags & WaitLock) || d.since.elapsed() >= waitLimit(lockTimeout)) return fail(DeviceLocked);
+    return waitUntil(waitLimit(lockTimeout));
   }
-  if (c->ioStart < 0) c->ioStart = c->since.elapsed();
-  const bool ioTimedOut = c->since.elapsed() - c->ioStart >= waitLimit(ioTimeout);
+  if (d.ioStart < 0) d.ioStart = d.since.elapsed();
+  const qint64 ioDeadline = d.ioStart + waitLimit(ioTimeout);
+  const bool ioTimedOut = d.since.elapsed() >= ioDeadline;
 
   switch (proc) {
     case DeviceWrite: {
-      if (!l->input.empty() && l->input.size() + write.data.size() > kMaxLinkInput) {
+      if (!l->messageOpen) {
+        // A new message. As IEEE 488.2 has it for a query the client did not read: its answer
+        // goes (-410) and the new message runs. So an answer whose read timed out or was given
+        // up never answers a later query, and a client that only writes queries leaves nothing.
+        bool interrupted = false;
+        if (l->state == scpi::Session::State::Waiting && l->session.answerOwed()) {
+          l->session.dropLine();
+          l->state = scpi::Session::State::Busy;
+          interrupted = true;
+        }
+        const bool earlierRuns = !l->input.empty() || !l->session.idle();
+        if (l->outputBytes > 0 && (!earlierRuns || l->outputBytes > kPauseLinkOutput)) {
+          dropAnswers(l);
+          interrupted = true;
+        }
+        if (interrupted) {
+          l->session.pushError(scpi::QueryInterrupted);
+          core_.wake(c);
+        }
+        // The messages before it run first (a *WAI, or a slice that has not finished).
+        if (earlierRuns) {
+          if (ioTimedOut) return fail(IoTimeout);
+          return waitUntil(ioDeadline);
+        }
+      } else if (!l->input.empty() && l->input.size() + write.data.size() > kMaxLinkInput) {
         if (ioTimedOut) return fail(IoTimeout);
-        return false;
+        return waitUntil(ioDeadline);
       }
       l->input += write.data;
+      const bool ended = (flags & End) || (!write.data.empty() && write.data.back() == '\n');
       // END closes the program message: the session reads one message per line.
-      if ((flags & End) && (write.data.empty() || write.data.back() != '\n')) l->input += '\n';
-      schedule(l);
+      if (ended && (write.data.empty() || write.data.back() != '\n')) l->input += '\n';
+      l->messageOpen = !ended;
+      core_.wake(c);
       w.i32(NoError);
       w.u32(std::uint32_t(write.data.size()));
       reply(c, w.data());
@@ -458,7 +469,7 @@ bool Vxi11Server::attempt(Connection* c) {
     case DeviceRead: {
       if (l->outputBytes == 0) {
         if (ioTimedOut) return fail(IoTimeout);
-        return false;
+        return waitUntil(ioDeadline);
       }
       std::int32_t reason = 0;
       const std::string data = readAnswer(l, read.requestSize, flags & TermCharSet, read.termChar, reason);
@@ -467,6 +478,7 @@ bool Vxi11Server::attempt(Connection* c) {
       w.opaque(data);
       reply(c, w.data());
       checkServiceRequest(l);
+      core_.wake(c);  // a link held by its unread answers may run on
       return true;
     }
     case DeviceReadStb:
@@ -528,6 +540,14 @@ std::string Vxi11Server::readAnswer(Link* l, std::uint32_t requestSize, bool ter
   return data;
 }
 
+std::int32_t Vxi11Server::newLinkId() const {
+  // Unpredictable, so that no client can guess another's link by counting.
+  for (;;) {
+    const std::int32_t lid = std::int32_t(QRandomGenerator::system()->bounded(1u, 0x80000000u));
+    if (!findLink(lid)) return lid;
+  }
+}
+
 Vxi11Server::Link* Vxi11Server::findLink(std::int32_t lid) const {
   for (const auto& l : links_)
     if (l->id == lid) return l.get();
@@ -543,38 +563,34 @@ void Vxi11Server::destroyLink(Link* l) {
 void Vxi11Server::releaseLock(std::int32_t lid) {
   if (lockHolder_ != lid) return;
   lockHolder_ = 0;
-  // A waiting call takes the lock at the next poll; waking them here would let the first
-  // connection in the list win whatever the order the calls came in.
-  updatePolling();
+  // Every call waiting for it looks again; they are queued in the order they were woken, and
+  // the first to run takes it.
+  core_.forEach([this](Client& c) {
+    if (c.data && static_cast<Conn&>(*c.data).pending) core_.wake(c);
+  });
+}
+
+void Vxi11Server::dropAnswers(Link* l) {
+  l->answers.clear();
+  l->answerOffset = 0;
+  l->outputBytes = 0;
+  checkServiceRequest(l);
 }
 
 void Vxi11Server::clearLink(Link* l) {
   l->session.clearIo();
   l->input.clear();
-  l->answers.clear();
-  l->answerOffset = 0;
-  l->outputBytes = 0;
+  l->messageOpen = false;
   l->state = scpi::Session::State::Idle;
-  checkServiceRequest(l);
+  dropAnswers(l);
 }
 
-void Vxi11Server::schedule(Link* l) {
-  if (l->scheduled) return;
-  l->scheduled = true;
-  const std::int32_t lid = l->id;
-  // Queued: the exchange's hand-overs waiting in the event loop go first.
-  QMetaObject::invokeMethod(
-      this,
-      [this, lid] {
-        if (Link* link = findLink(lid)) {
-          link->scheduled = false;
-          serve(link);
-        }
-      },
-      Qt::QueuedConnection);
-}
-
-void Vxi11Server::serve(Link* l) {
+bool Vxi11Server::runLink(Link* l, const remote::Slice& slice) {
+  if (l->outputBytes > kPauseLinkOutput) return false;  // until the client reads some
+  if (l->input.empty() && l->session.idle() && !l->session.opcPending()) {
+    l->state = scpi::Session::State::Idle;
+    return false;
+  }
   std::string out;
   std::size_t mark = 0;
   std::vector<std::size_t> ends;
@@ -582,8 +598,6 @@ void Vxi11Server::serve(Link* l) {
   auto cut = [&] {
     if (out.size() > mark) ends.push_back(mark = out.size());
   };
-  QElapsedTimer slice;
-  slice.start();
   for (;;) {
     while (!l->input.empty()) {
       const std::size_t n = std::min(l->session.space(), l->input.size());
@@ -593,51 +607,22 @@ void Vxi11Server::serve(Link* l) {
     }
     l->state = l->session.run(out, [&] {
       cut();
-      return slice.elapsed() >= kSliceMs;
+      return slice.over() || l->outputBytes + out.size() > kPauseLinkOutput;
     });
     cut();
-    if (l->state != scpi::Session::State::Idle || l->input.empty() || slice.elapsed() >= kSliceMs) break;
+    if (l->state != scpi::Session::State::Idle || l->input.empty() || slice.over()) break;
   }
   std::size_t begin = 0;
   for (std::size_t end : ends) {
-    if (l->outputBytes + (end - begin) > kMaxPendingOutput) {
-      l->session.pushError(scpi::QueryInterrupted);  // the client does not read: drop the answer
-    } else {
-      l->answers.push_back(out.substr(begin, end - begin));
-      l->outputBytes += end - begin;
-    }
+    l->answers.push_back(out.substr(begin, end - begin));
+    l->outputBytes += end - begin;
     begin = end;
   }
-  if (l->state == scpi::Session::State::Busy || (l->state == scpi::Session::State::Idle && !l->input.empty()))
-    schedule(l);
   checkServiceRequest(l);
-  Connection* c = l->owner;
-  if (c && c->pending && attempt(c)) resume(c);
-  updatePolling();
-}
-
-void Vxi11Server::poll() {
-  for (std::size_t i = 0; i < links_.size(); ++i) {
-    Link* l = links_[i].get();
-    if (!l->scheduled && (l->state == scpi::Session::State::Waiting || l->session.opcPending())) serve(l);
-  }
-  for (std::size_t i = 0; i < connections_.size(); ++i) {
-    Connection* c = connections_[i].get();
-    if (!c->dead && c->pending && attempt(c)) resume(c);
-  }
-  updatePolling();
-}
-
-void Vxi11Server::updatePolling() {
-  bool waiting = std::any_of(connections_.begin(), connections_.end(),
-                             [](const auto& c) { return !c->dead && c->pending; });
-  waiting = waiting || std::any_of(links_.begin(), links_.end(), [](const auto& l) {
-              return l->state == scpi::Session::State::Waiting || l->session.opcPending();
-            });
-  if (waiting && !pollTimer_.isActive())
-    pollTimer_.start();
-  else if (!waiting)
-    pollTimer_.stop();
+  if (l->owner && (l->state == scpi::Session::State::Waiting || l->session.opcPending()))
+    core_.wakeOnProgress(*l->owner);
+  return (l->state == scpi::Session::State::Busy || (l->state == scpi::Session::State::Idle && !l->input.empty())) &&
+         l->outputBytes <= kPauseLinkOutput;
 }
 
 std::uint8_t Vxi11Server::statusByte(const Link* l) const {
@@ -647,14 +632,19 @@ std::uint8_t Vxi11Server::statusByte(const Link* l) const {
   return stb;
 }
 
+
 void Vxi11Server::checkServiceRequest(Link* l) {
   const bool mss = (statusByte(l) & scpi::StbRequestService) != 0;
   const bool rose = mss && !l->serviceRequested;
   l->serviceRequested = mss;
-  Connection* c = l->owner;
-  if (!rose || !l->srqEnabled || !c || !c->interrupt) return;
+  Client* c = l->owner;
+  if (!rose || !l->srqEnabled || !c || !c->data) return;
+  Conn& d = static_cast<Conn&>(*c->data);
+  // One call at most waits for a receiver that is slow or does not read: the request is a
+  // level, and the next rise is enough to tell it again.
+  if (!d.interrupt || d.interrupt->bytesToWrite() > 0) return;
   rpc::XdrWriter args;
   args.opaque(l->srqHandle);
-  send(c->interrupt, rpc::callMessage(++c->interruptXid, c->interruptProgram, c->interruptVersion,
-                                      DeviceIntrSrq, args.data()));
+  send(d.interrupt, rpc::callMessage(++d.interruptXid, d.interruptProgram, d.interruptVersion, DeviceIntrSrq,
+                                     args.data()));
 }

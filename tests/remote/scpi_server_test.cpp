@@ -92,7 +92,9 @@ TEST_F(ScpiServerTest, AClientLeavingInsideOpcLosesOnlyItsOwnAnswer) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return server.connectionCount() == 1; }, 5000));
   device.built = 6;
   device.transferred = 6;
-  EXPECT_EQ(ask(*staying, "*IDN?"), "1\nQZ418,test,0,1\n");
+  QByteArray got = ask(*staying, "*IDN?");
+  if (got == "1\n") got += ask(*staying, "");  // the two answers may come in two reads
+  EXPECT_EQ(got, "1\nQZ418,test,0,1\n");
 }
 
 TEST_F(ScpiServerTest, AFloodOfOneEndlessLineIsDroppedAndTheClientGoesOn) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,7 @@ class FakeInstrument : public Instrument {
     }
     if (call.query) s += '?';
     calls.push_back(s);
-    reply = "R";
+    reply.assign(replyBytes, 'R');
     return nextError;
   }
   std::string identity() override { return "ID"; }
@@ -48,6 +49,7 @@ class FakeInstrument : public Instrument {
   std::uint64_t transfers = 0;
   std::int64_t now = 0;
   int nextError = 0;
+  std::size_t replyBytes = 1;
   int linkDown = 0;
   int resets = 0;
   std::uint64_t built = 0;
@@ -251,6 +253,7 @@ TEST_F(SessionTest, AWaitNoTransferCanEndGivesUpWithAnErrorAndNoReply) {
     std::uint64_t linkAtStart;
     std::vector<Step> steps;  // still waiting before each
     const char* error;
+    std::int64_t limitMs = 0;  // the raw socket's bound on every wait
   };
   const Case cases[] = {
       {"no link", "*OPC?", 0, {}, "-241,\"Hardware missing\""},
@@ -260,9 +263,13 @@ TEST_F(SessionTest, AWaitNoTransferCanEndGivesUpWithAnErrorAndNoReply) {
       {"only timeouts", "*OPC?", 5, {{1999, 5, 0}, {2000, 5, 0}}, "-240,\"Hardware error\""},
       {"transfers of older packets put it off", "*WAI", 5, {{1500, 5, 1}, {3499, 5, 1}, {3500, 5, 1}},
        "-240,\"Hardware error\""},
+      // Transfers go through, only not this packet's: the bound ends it all the same.
+      {"the socket's bound", "*OPC?", 5, {{1000, 5, 1}, {1449, 5, 2}, {1450, 5, 3}}, "-240,\"Hardware error\"",
+       1450},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    session.setWaitLimit(c.limitMs);
     device = FakeInstrument{};
     device.built = device.transferred = 7;
     device.link = c.linkAtStart;
@@ -326,6 +333,43 @@ TEST_F(SessionTest, FormatChoosesTheTraceEncodingPerConnection) {
   EXPECT_EQ(send("FORM ASC;FORM?;:FORM:DATA REAL,32;FORM?\n"), "ASC;REAL,32\n");
   send("FORM REAL,64\n");
   EXPECT_EQ(drainErrors(), std::vector<std::string>{"-224,\"Illegal parameter value\""});
+}
+
+}  // namespace
+
+namespace {
+
+// One line's answers stop at 1 MiB: its further queries do not run (its settings do), and
+// -430 is there at the very next SYSTem:ERRor?, not one query later.
+TEST_F(SessionTest, OneLinesAnswersStopAtTheirBound) {
+  struct Case {
+    std::size_t replyBytes;
+    int answered;  // of the 20 queries before the setting and the 20 after it
+    const char* error;
+  };
+  const Case cases[] = {
+      {1024, 40, "0,\"No error\""},
+      {100 * 1024, 11, "-430,\"Query DEADLOCKED\""},  // the 11th passes 1 MiB
+      {2 * 1024 * 1024, 1, "-430,\"Query DEADLOCKED\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.replyBytes);
+    device = FakeInstrument{};
+    device.replyBytes = c.replyBytes;
+    std::string line;
+    for (int i = 0; i < 20; ++i) line += "SOUR1:PULS:AMPL?;";
+    line += "SOUR1:PULS:AMPL -3";
+    for (int i = 0; i < 20; ++i) line += ";SOUR1:PULS:AMPL?";
+    const std::string out = send(line + "\n");
+    const auto queries = std::count_if(device.calls.begin(), device.calls.end(),
+                                       [](const std::string& call) { return call.back() == '?'; });
+    EXPECT_EQ(queries, c.answered);
+    EXPECT_EQ(std::count(out.begin(), out.end(), ';'), c.answered - 1);
+    EXPECT_EQ(device.calls.size(), std::size_t(c.answered) + 1) << "the setting runs";
+    device.replyBytes = 1;
+    EXPECT_EQ(send("SYST:ERR?\n"), std::string(c.error) + "\n");
+    EXPECT_EQ(send("*IDN?;*IDN?\n"), "ID;ID\n");
+  }
 }
 
 }  // namespace

@@ -74,14 +74,15 @@ class Station:
         return dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=run, LC_ALL="C.UTF-8",
                     QZ418_DIALOG_LOG=os.path.join(self.top, name, "dialogs.log"))
 
-    def start_simulator(self):
+    def start_simulator(self, *args):
         env = self.env("qz418-1")
-        self.sim = self.start([self.simulator, "--name", "sim0"], env=env, cwd=self.top,
+        self.sim = self.start([self.simulator, "--name", "sim0", *args], env=env, cwd=self.top,
                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
         assert wait_for(lambda: os.path.exists(os.path.join(env["XDG_RUNTIME_DIR"], "qz418", "sim0.sock")), 10)
 
-    def start_copy(self):
-        """A copy of qz418 with remote control on a free port: (process, SCPI port, stderr file)."""
+    def start_copy(self, **env):
+        """A copy of qz418 with remote control on a free port: (process, SCPI port, stderr file).
+        Keyword arguments are added to its environment."""
         self.copies += 1
         name = "qz418-%d" % self.copies
         folder = os.path.join(self.top, name)
@@ -92,7 +93,7 @@ class Station:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
         err = os.path.join(folder, "stderr")
-        p = self.start([exe, "--scpi", "--scpi-port", str(port)], env=self.env(name), cwd=folder,
+        p = self.start([exe, "--scpi", "--scpi-port", str(port)], env=dict(self.env(name), **env), cwd=folder,
                        stderr=open(err, "w"))
         assert wait_for(lambda: answers(port), 20), "the program does not listen"
         return p, port, err

@@ -6,12 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "remote/onc_rpc.h"
 #include "remote/scpi_server.h"
@@ -31,10 +38,26 @@ class Device : public scpi::Instrument {
   void reset() override {}
   int selfTest() override { return 0; }
   std::uint64_t packetsBuilt() override { return 1; }
-  std::uint64_t lastTransferredPacket() override { return 0; }  // *OPC? never completes
+  std::uint64_t lastTransferredPacket() override { return transferred; }  // 0: *OPC? never completes
   std::uint64_t linkId() override { return 1; }
-  std::uint64_t transfersCompleted() override { return 0; }
+  std::uint64_t transfersCompleted() override { return transferred; }
+  std::uint64_t transferred = 0;
 };
+
+// As QTest::qWaitFor, but woken by the next event rather than every 10 ms: thousands of calls
+// in a row stay quick.
+template <class Done>
+bool waitFor(Done done, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  QTimer tick;
+  tick.start(10);
+  while (!done()) {
+    if (t.elapsed() >= timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
 
 struct Client {
   QTcpSocket socket;
@@ -42,7 +65,8 @@ struct Client {
   std::uint32_t xid = 0;
   std::uint32_t program = kCoreProgram;
 
-  explicit Client(quint16 port, std::uint32_t prog = kCoreProgram) : program(prog) {
+  explicit Client(quint16 port, std::uint32_t prog = kCoreProgram, const QHostAddress& from = {}) : program(prog) {
+    if (!from.isNull()) socket.bind(from);
     socket.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_TRUE(socket.waitForConnected(5000));
   }
@@ -52,7 +76,7 @@ struct Client {
   }
   // The next record, or nothing within timeoutMs.
   std::optional<std::string> record(int timeoutMs = 5000) {
-    (void)QTest::qWaitFor(
+    (void)waitFor(
         [&] {
           while (!reader.complete() && socket.bytesAvailable() > 0) {
             const QByteArray b = socket.read(qint64(reader.wanted()));
@@ -208,8 +232,8 @@ TEST_F(Vxi11ServerTest, AbortEndsAWaitingReadAndClearDropsTheWaitingOpc) {
   EXPECT_LT(t.elapsed(), 2000);
   EXPECT_EQ(abortChannel.call(DeviceAbort, linkArg(la + 100)), InvalidLink);
 
-  // Without a clear the *OPC? still blocks the link; after it, a query answers.
-  EXPECT_EQ(a.call(DeviceClear, generic(la)), NoError);
+  // The aborted read's *OPC? is gone with it: a packet that gets through now brings no late 1.
+  device.transferred = 2;
   EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
   EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
   rpc::XdrReader r(a.rest);
@@ -217,6 +241,9 @@ TEST_F(Vxi11ServerTest, AbortEndsAWaitingReadAndClearDropsTheWaitingOpc) {
   EXPECT_EQ(r.opaque(100), "QZ418,test,0,1\n");
   // Nothing more to read: the client's own timeout decides.
   EXPECT_EQ(a.call(DeviceRead, readArgs(la, 100)), IoTimeout);
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SYST:ERR?")), NoError);
+  EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+  EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "0,\"No error\"\n");
 }
 
 TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
@@ -252,6 +279,7 @@ TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
   EXPECT_EQ(args.opaque(40), "handle-1");
   EXPECT_EQ(a.call(DeviceReadStb, generic(la)), NoError);
   EXPECT_EQ(rpc::XdrReader(a.rest).u32(), 0x50u);  // MAV and RQS
+
   EXPECT_EQ(a.call(DestroyIntrChan, ""), NoError);
   EXPECT_EQ(a.call(DestroyIntrChan, ""), ChannelNotEstablished);
 }
@@ -307,6 +335,137 @@ TEST_F(Vxi11ServerTest, MalformedRecordsAreAnsweredOrCloseOnlyTheirConnection) {
   // The server still serves.
   Client after(server.corePort());
   link(after);
+}
+
+// Answers nobody reads follow IEEE 488.2's interrupted query: the next message drops them with
+// -410 and runs. So a late *OPC? answer never answers a later query, and a client that only
+// writes queries leaves nothing behind.
+TEST_F(Vxi11ServerTest, AnUnreadAnswerGoesAtTheNextMessage) {
+  struct Case {
+    const char* what;
+    const char* first;
+    bool readTimesOut;  // a read of the first gives up before it is answered
+    bool readAgain;     // the client reads again before its next message
+  };
+  const Case cases[] = {
+      {"a late *OPC? read again", "*OPC?", true, true},
+      {"a late *OPC? not read", "*OPC?", true, false},
+      {"a query never read", "SYST:VERS?", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    device.transferred = 0;
+    Client a(server.corePort());
+    const std::int32_t la = link(a);
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, c.first)), NoError);
+    if (c.readTimesOut) {
+      EXPECT_EQ(a.call(DeviceRead, readArgs(la, 150)), IoTimeout);
+    }
+    device.transferred = 2;  // the packet gets through: the answer is there now
+    if (c.readAgain) {
+      EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);  // VXI-11 lets it read late
+      EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "1\n");
+    } else {
+      QTest::qWait(50);
+    }
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+    EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+    EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100), "QZ418,test,0,1\n");
+    EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "SYST:ERR:ALL?")), NoError);
+    EXPECT_EQ(a.call(DeviceRead, readArgs(la, 5000)), NoError);
+    EXPECT_EQ(rpc::XdrReader(a.rest.substr(4)).opaque(100),
+              c.readAgain ? "0,\"No error\"\n" : "-410,\"Query INTERRUPTED\"\n");
+  }
+  // A client that only writes queries: each drops the one before; one answer is left.
+  Client w(server.corePort());
+  const std::int32_t lw = link(w);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(w.call(DeviceWrite, writeArgs(lw, "*IDN?")), NoError);
+  EXPECT_EQ(w.call(DeviceRead, readArgs(lw, 5000)), NoError);
+  EXPECT_EQ(rpc::XdrReader(w.rest.substr(4)).opaque(100), "QZ418,test,0,1\n");
+  EXPECT_EQ(w.call(DeviceRead, readArgs(lw, 100)), IoTimeout);
+}
+
+// Link ids are not a count another client can walk, and only the host that made a link can
+// abort its call.
+TEST_F(Vxi11ServerTest, OnlyTheLinksOwnHostAbortsAndIdsAreNotCounted) {
+  Client a(server.corePort());
+  const std::int32_t la = link(a), lb = link(a), lc = link(a);
+  EXPECT_GT(std::abs(std::int64_t(la) - lb) + std::abs(std::int64_t(lb) - lc), 2) << la << " " << lb << " " << lc;
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*OPC?")), NoError);
+  a.send(DeviceRead, readArgs(la, 20000));
+  Client other(server.abortPort(), kAbortProgram, QHostAddress("127.0.0.2"));
+  EXPECT_EQ(other.call(DeviceAbort, linkArg(la)), InvalidLink);
+  EXPECT_EQ(a.error(300), -1) << "the read still waits";
+  Client own(server.abortPort(), kAbortProgram);
+  EXPECT_EQ(own.call(DeviceAbort, linkArg(la)), NoError);
+  EXPECT_EQ(a.error(), Aborted);
+}
+
+// Every channel: keep-alive that ends a vanished peer within two minutes; when the eight
+// places are taken, the connection idle the longest beyond the limit gives way, and a link's
+// lock goes with its connection.
+TEST(ConnectionLayer, IdleConnectionsGiveWayAndKeepAliveIsOn) {
+  qputenv("QZ418_REMOTE_IDLE_MS", "300");
+  Device device;
+  Vxi11Server vxi11(device);
+  ScpiServer scpi(device);
+  qunsetenv("QZ418_REMOTE_IDLE_MS");
+  ASSERT_TRUE(vxi11.listen(QHostAddress::LocalHost));
+  ASSERT_TRUE(scpi.listen(QHostAddress::LocalHost, 0));
+  const std::string null = rpc::frame(rpc::callMessage(1, kCoreProgram, kVersion, Null, {}));
+  const std::string locked =
+      rpc::frame(rpc::callMessage(1, kCoreProgram, kVersion, CreateLink, xdr({7, 1, 0}, "inst0", true)));
+  struct Case {
+    const char* name;
+    remote::ClientChannel& channel;
+    std::string first;  // a complete command or call of the first client
+  };
+  const Case cases[] = {
+      {"SCPI", scpi.channel(), "*CLS\n"},
+      {"VXI-11 core", vxi11.coreChannel(), locked},
+      {"VXI-11 abort", vxi11.abortChannel(), null},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    auto open = [&] {
+      clients.push_back(std::make_unique<QTcpSocket>());
+      clients.back()->connectToHost(QHostAddress::LocalHost, c.channel.port());
+      EXPECT_TRUE(clients.back()->waitForConnected(5000));
+    };
+    auto closed = [&](std::size_t i) {
+      return QTest::qWaitFor([&] { return clients[i]->state() == QAbstractSocket::UnconnectedState; }, 5000);
+    };
+    open();
+    clients[0]->write(c.first.data(), qint64(c.first.size()));
+    QTest::qWait(100);  // the first client's command has been taken
+    const bool lockTaken = vxi11.locked();
+    for (int i = 1; i < 8; ++i) open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.channel.count() == 8; }, 5000));
+    c.channel.forEach([](remote::Client& client) {
+      const int fd = int(client.socket()->socketDescriptor());
+      int on = 0, idle = 0, interval = 0, count = 0;
+      socklen_t n = sizeof on;
+      getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &n);
+      getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, &n);
+      EXPECT_EQ(on, 1);
+      EXPECT_GT(idle, 0);
+      EXPECT_LE(idle + interval * count, 120) << "a vanished peer keeps its place longer than two minutes";
+    });
+    open();  // nobody idle long enough: the ninth is closed
+    EXPECT_TRUE(closed(8));
+    QTest::qWait(400);
+    open();  // the first client, idle the longest, gives way
+    EXPECT_TRUE(closed(0));
+    EXPECT_EQ(clients[9]->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(c.channel.count(), 8);
+    if (lockTaken) {
+      EXPECT_FALSE(vxi11.locked()) << "the lock goes with the connection";
+      EXPECT_EQ(vxi11.linkCount(), 0);
+    }
+  }
 }
 
 }  // namespace
