@@ -3,7 +3,7 @@
 inside a private network namespace with its own rpcbind: a query against qz418-sim, device
 clear out of an *OPC? that cannot finish, exclusive locks from two sessions with the raw
 socket's settings refused meanwhile, the status byte, and rpcbind's entry: made again when
-rpcbind restarts with an empty table or comes back after a while; kept by a running copy
+rpcbind restarts with an empty table; kept by a running copy
 against a second one that waits for it (its SCPI port too) and takes over when it exits;
 replaced when left behind by a killed one; withdrawn at exit.
 
@@ -90,12 +90,11 @@ def main():
         port = registered_port()
         up = "inst0 на порту %d" % port
 
-        def served(query, expected):
+        def served(query):
             session = rm.open_resource(RESOURCE, **opts)
-            try:
-                return session.query(query) == expected
-            finally:
-                session.close()
+            answer = session.query(query)
+            session.close()
+            return answer
 
         # rpcbind restarted with an empty table: the entry is made again (one line says so).
         before = len(said(err, up))
@@ -103,19 +102,7 @@ def main():
         station.start_rpcbind()
         check(wait_for(lambda: registered_port() == port and len(said(err, up)) == before + 1, 30),
               "the entry comes back after rpcbind restarts, and one line says so")
-        check(served("*TST?", "0"), "PyVISA finds the program again")
-
-        # rpcbind away for a while: one line when it is found gone, none for the retries, one
-        # when the entry is back.
-        gone = "VXI-11 выключен: rpcbind не запущен"
-        before_gone, before_up = len(said(err, gone)), len(said(err, up))
-        station.kill_rpcbind()
-        check(wait_for(lambda: len(said(err, gone)) == before_gone + 1, 30), "the copy says rpcbind is gone")
-        time.sleep(RETRY_S + 1)
-        station.start_rpcbind()
-        check(wait_for(lambda: registered_port() == port and len(said(err, up)) == before_up + 1, 30),
-              "and registers again when rpcbind is back, saying so once")
-        check(len(said(err, gone)) == before_gone + 1, "one line for the whole outage")
+        check(served("*TST?") == "0", "PyVISA finds the program again")
 
         # A second copy on the same SCPI port finds the port and the number taken by a live
         # copy: it says so once each, tries again without removing anything, and takes both
@@ -135,7 +122,7 @@ def main():
         check(wait_for(lambda: answers(scpi_port), 30) and raw_ask(scpi_port, "*TST?") == "1"
               and said(second_err, "SCPI: адрес 127.0.0.1, порт %d" % scpi_port),
               "and listens on the SCPI port the first one left, saying so")
-        check(served("*TST?", "1"), "PyVISA reaches the second copy")
+        check(served("*TST?") == "1", "PyVISA reaches the second copy")
 
         # A copy killed leaves its entry behind; the next one replaces it.
         port = registered_port()
