@@ -604,6 +604,7 @@ void TMainForm::ShowStatusReport(const std::array<std::uint8_t, kStatusReportSiz
                                  std::uint32_t errorCode) {
   static const StatusCaptions captions = statusCaptions();
   const StatusTexts t = decodeStatusReport(report, errorCode, captions, appFormatSettings());
+  shownStatus_ = t.fields;
   FooterStatusBar->setPanelText(1, t.statusBar);
   S4Label->setText(t.s4Level);
   S1Label->setText(t.s1Range);
@@ -634,6 +635,7 @@ QString TMainForm::shownStatusTexts() const {
 }
 
 void TMainForm::ClearStatusDisplay() {
+  shownStatus_.reset();
   for (QLabel* l : {DAC1_ModeLabel, Ampl1_Label, F1_Label, DAC2_ModeLabel, Ampl2_Label, F2_Label, S1Label,
                     S2Label, S3Label, S4Label})
     l->setText(QStringLiteral("???"));

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "panel/command_packet.h"
@@ -85,6 +86,9 @@ class TMainForm : public QWidget, public RxViewPanel, public LinkPanel {
   void ClearStatusDisplay() override;
   void setLinkText(const QString& text) override;
   QString shownStatusTexts() const override;
+  // The status report the status group shows, as values; none before the first report and
+  // after ClearStatusDisplay. Remote control answers from it.
+  const std::optional<StatusFields>& shownStatus() const { return shownStatus_; }
 
   // Reactions (also called by scene apply and the state loader).
   void Ch1_PageControlChange();
@@ -171,5 +175,6 @@ class TMainForm : public QWidget, public RxViewPanel, public LinkPanel {
   bool closing_ = false;
   bool exitSaveFailed_ = false;
   PanelPeers peers_;
+  std::optional<StatusFields> shownStatus_;
   TMessageForm* messageForm_ = nullptr;
 };

@@ -8,6 +8,8 @@
 #include <avahi-common/strlst.h>
 
 #include <QNetworkInterface>
+#include <QStringList>
+#include <algorithm>
 #include <vector>
 
 #include "remote/discovery_poll.h"
@@ -17,6 +19,7 @@ namespace {
 // A DNS-SD instance name is one DNS label: at most 63 bytes of UTF-8.
 constexpr qsizetype kMaxNameBytes = 63;
 
+// In the order of DiscoveryPublisher::Service.
 const char* const kServiceTypes[] = {"_scpi-raw._tcp", "_vxi-11._tcp"};
 
 QString instanceName(const char* host) {
@@ -36,6 +39,17 @@ std::vector<std::string> idnFields(const std::string& idn) {
   }
   f.resize(4);
   return f;
+}
+
+// The interface a server bound to address is reachable on; every one for a wildcard address.
+int interfaceOf(const QHostAddress& a) {
+  if (a == QHostAddress(QHostAddress::AnyIPv4) || a == QHostAddress(QHostAddress::AnyIPv6) ||
+      a == QHostAddress(QHostAddress::Any))
+    return AVAHI_IF_UNSPEC;
+  for (const QNetworkInterface& i : QNetworkInterface::allInterfaces())
+    for (const QNetworkAddressEntry& e : i.addressEntries())
+      if (e.ip().isEqual(a, QHostAddress::TolerantConversion)) return i.index();
+  return AVAHI_IF_UNSPEC;
 }
 
 void onClient(AvahiClient* c, AvahiClientState state, void* self) {
@@ -59,9 +73,6 @@ DiscoveryPublisher::DiscoveryPublisher(Settings settings, QObject* parent)
     protocol_ = AVAHI_PROTO_INET6;
   } else if (a != QHostAddress(QHostAddress::Any)) {
     protocol_ = a.protocol() == QAbstractSocket::IPv6Protocol ? AVAHI_PROTO_INET6 : AVAHI_PROTO_INET;
-    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces())
-      for (const QNetworkAddressEntry& e : i.addressEntries())
-        if (e.ip().isEqual(a, QHostAddress::TolerantConversion)) interface_ = i.index();
   }
   linkTimer_.setInterval(kLinkCheckMs);
   connect(&linkTimer_, &QTimer::timeout, this, &DiscoveryPublisher::linkCheck);
@@ -70,6 +81,13 @@ DiscoveryPublisher::DiscoveryPublisher(Settings settings, QObject* parent)
 }
 
 DiscoveryPublisher::~DiscoveryPublisher() { stopClient(); }
+
+void DiscoveryPublisher::setAnswering(Service service, bool answering) {
+  if (answering_[service] == answering) return;
+  answering_[service] = answering;
+  // Without a running client the next RUNNING publishes what answers then.
+  if (group_ && client_ && avahi_client_get_state(client_) == AVAHI_CLIENT_S_RUNNING) publish(group_);
+}
 
 void DiscoveryPublisher::startClient() {
   int error = 0;
@@ -129,10 +147,14 @@ void DiscoveryPublisher::clientChanged(AvahiClient* c, int state) {
 
 void DiscoveryPublisher::groupChanged(AvahiEntryGroup* g, int state) {
   switch (state) {
-    case AVAHI_ENTRY_GROUP_ESTABLISHED:
+    case AVAHI_ENTRY_GROUP_ESTABLISHED: {
       saidOff_ = false;
-      s_.log(QStringLiteral("mDNS: remote control announced as \"%1\"").arg(name_));
+      QStringList services;
+      for (int service = 0; service < kServices; ++service)
+        if (answering_[service]) services << QString::fromLatin1(kServiceTypes[service]);
+      s_.log(QStringLiteral("mDNS: remote control announced as \"%1\" (%2)").arg(name_, services.join(u", ")));
       break;
+    }
     case AVAHI_ENTRY_GROUP_COLLISION:
       // Another host holds the name; the daemon has withdrawn ours.
       rename();
@@ -154,6 +176,11 @@ void DiscoveryPublisher::rename() {
 }
 
 void DiscoveryPublisher::publish(AvahiEntryGroup* g) {
+  avahi_entry_group_reset(g);  // withdraws what was announced
+  committed_ = false;
+  if (std::none_of(std::begin(answering_), std::end(answering_), [](bool a) { return a; })) return;
+  // The address's interface as it is now: at boot the address may come after the program.
+  interface_ = interfaceOf(s_.address);
   identity_ = s_.identity();
   AvahiStringList* list = txt();
   int r = 0;
@@ -163,11 +190,11 @@ void DiscoveryPublisher::publish(AvahiEntryGroup* g) {
     avahi_entry_group_reset(g);
     const QByteArray name = name_.toUtf8();
     r = 0;
-    for (const char* type : kServiceTypes) {
-      const quint16 port = type == kServiceTypes[0] ? s_.scpiPort : kPortmapperPort;
-      r = avahi_entry_group_add_service_strlst(g, interface_, protocol_, AvahiPublishFlags(0),
-                                               name.constData(), type, nullptr, nullptr, port, list);
-      if (r < 0) break;
+    for (int service = 0; service < kServices && r >= 0; ++service) {
+      if (!answering_[service]) continue;
+      const quint16 port = service == Scpi ? s_.scpiPort : kPortmapperPort;
+      r = avahi_entry_group_add_service_strlst(g, interface_, protocol_, AvahiPublishFlags(0), name.constData(),
+                                               kServiceTypes[service], nullptr, nullptr, port, list);
     }
     if (r != AVAHI_ERR_COLLISION) break;
     rename();
@@ -196,9 +223,10 @@ void DiscoveryPublisher::linkCheck() {
   if (!committed_) return;  // the next publish takes it
   AvahiStringList* list = txt();
   const QByteArray name = name_.toUtf8();
-  for (const char* type : kServiceTypes)
-    avahi_entry_group_update_service_txt_strlst(group_, interface_, protocol_, AvahiPublishFlags(0),
-                                                name.constData(), type, nullptr, list);
+  for (int service = 0; service < kServices; ++service)
+    if (answering_[service])
+      avahi_entry_group_update_service_txt_strlst(group_, interface_, protocol_, AvahiPublishFlags(0),
+                                                  name.constData(), kServiceTypes[service], nullptr, list);
   avahi_string_list_free(list);
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "panel/main_form.h"
 #include "remote/scpi_values.h"
@@ -19,7 +20,6 @@
 #include "widgets/page_control.h"
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
-#include "widgets/status_bar.h"
 
 using namespace scpi;
 
@@ -126,27 +126,6 @@ int textField(QLineEdit* edit, const PanelInstrument::Call& call, std::string& r
   }
   if (int e = expectParams(call.params, 1)) return e;
   return textField(edit, call.params[0]);
-}
-
-std::uint32_t be24(const std::uint8_t* p) { return (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2]; }
-
-// The bytes 0-17 of the status report the panel's status bar shows ("Cod=0000h, Пакет - 6Ch
-// 09h ..."); false while it shows none.
-bool shownStatusBytes(const QString& bar, std::uint8_t (&b)[18]) {
-  const int start = bar.indexOf(QStringLiteral("- "));
-  if (!bar.startsWith(QLatin1String("Cod=")) || start < 0) return false;
-  const QStringList groups = bar.mid(start + 2).split(u' ', Qt::SkipEmptyParts);
-  int n = 0;
-  for (const QString& g : groups) {
-    if (!g.endsWith(u'h') || (g.size() - 1) % 2 != 0) return false;
-    for (int i = 0; i + 1 < g.size() - 1; i += 2) {
-      bool ok = false;
-      const int v = g.mid(i, 2).toInt(&ok, 16);
-      if (!ok || n >= 18) return false;
-      b[n++] = std::uint8_t(v);
-    }
-  }
-  return n == 18;
 }
 
 }  // namespace
@@ -436,23 +415,19 @@ int PanelInstrument::scene(const Call& call, std::string& reply) {
 }
 
 int PanelInstrument::statusDevice(std::string& reply) {
-  std::uint8_t b[18];
-  if (deviceName().isEmpty() || !shownStatusBytes(w_.panel->FooterStatusBar->panelText(1), b)) {
+  const std::optional<StatusFields>& shown = w_.panel->shownStatus();
+  if (deviceName().isEmpty() || !shown) {
     // No link (the report shown is an old one) or no report yet: every field unknown.
     reply = std::string("NONE,") + kNotANumber + "," + kNotANumber + ",NONE," + kNotANumber + "," + kNotANumber +
             ",NONE,NONE,NONE," + kNotANumber + "," + kNotANumber + "," + kNotANumber + "," + kNotANumber;
     return 0;
   }
-  auto mode = [](int code) { return shortKeyword(kModes, std::min(code & 7, 4)); };
-  const int sync = b[1] >> 4;
-  reply = mode(b[2]) + "," + formatNumber(statusAmplitudeDb(be24(b + 3)), 2) + "," +
-          formatNumber(be24(b + 6) / 83886.08L, 5) + "," + mode(b[2] >> 4) + "," +
-          formatNumber(statusAmplitudeDb(be24(b + 9)), 2) + "," + formatNumber(be24(b + 12) / 83886.08L, 5) + "," +
-          ((b[1] & 0x08) ? "300" : "150") + "," + (sync <= 2 ? shortKeyword(kSyncModes, sync) : "NONE") + "," +
-          ((b[1] & 0x01) ? "POS" : "NEG") + "," + std::to_string(128 - int(b[0])) + "," + std::to_string(b[15]) +
-          // Bit 2 clear: output 1's 20 dB divider is in (the panel's "-20дБ"); then the probe
-          // pulse's frequency in Hz.
-          "," + ((b[1] & 0x04) ? "0" : "1") + "," + std::to_string((b[16] << 8) | b[17]);
+  const StatusFields& f = *shown;
+  reply = shortKeyword(kModes, f.mode1) + "," + formatNumber(f.ampl1Db, 2) + "," + formatNumber(f.f1MHz, 5) + "," +
+          shortKeyword(kModes, f.mode2) + "," + formatNumber(f.ampl2Db, 2) + "," + formatNumber(f.f2MHz, 5) + "," +
+          (f.range300 ? "300" : "150") + "," + (f.syncMode <= 2 ? shortKeyword(kSyncModes, f.syncMode) : "NONE") +
+          "," + (f.edgePositive ? "POS" : "NEG") + "," + std::to_string(f.syncLevel) + "," +
+          std::to_string(f.sceneRequest) + "," + (f.divider1In ? "1" : "0") + "," + std::to_string(f.probeHz);
   return 0;
 }
 

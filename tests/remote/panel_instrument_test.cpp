@@ -22,6 +22,9 @@
 #include "widgets/radio_group.h"
 #include "widgets/real_spin_edit.h"
 #include "shell/program_windows.h"
+#include "usb/link_form.h"
+#include "usb/usb_fakes.h"
+#include "widgets/status_bar.h"
 
 using namespace scpi;
 
@@ -45,6 +48,10 @@ class PanelInstrumentTest : public ::testing::Test {
   void TearDown() override {
     session.reset();
     instrument.reset();
+    if (link) {
+      wireWindows({panel.get(), rx.get(), scenes.get(), nullptr});
+      link.reset();
+    }
     scenes.reset();
     rx.reset();
     panel.reset();
@@ -81,6 +88,7 @@ class PanelInstrumentTest : public ::testing::Test {
   std::unique_ptr<TMainForm> panel;
   std::unique_ptr<TRxDrawForm> rx;
   std::unique_ptr<TSchemaForm> scenes;
+  std::unique_ptr<TLinkForm> link;  // only where a test runs an exchange
   std::unique_ptr<PanelInstrument> instrument;
   std::unique_ptr<Session> session;
 };
@@ -272,6 +280,65 @@ TEST_F(PanelInstrumentTest, TraceAndPulseComeFromTheDrawnTrace) {
   const std::string text = send("TRAC:DATA?");
   EXPECT_EQ(std::count(text.begin(), text.end(), ','), 4095);
   EXPECT_EQ(text.substr(0, 2), "0,");
+}
+
+// STATus:DEVice? answers from the report the exchange hands the panel, as values: a real
+// exchange over a fake device, whatever the status bar's text says, and nothing once the link
+// is gone.
+TEST_F(PanelInstrumentTest, DeviceStatusIsTheReportTheExchangeHandsOver) {
+  struct Row {
+    std::array<std::uint8_t, 18> report;
+    const char* answer;
+  };
+  const Row rows[] = {
+      // 20 %, bits 0 and 3 (edge +, 300 V), auto; both outputs pulse; bit 2 clear: divider in.
+      {{0x6C, 0x09, 0x00, 0xFF, 0xFF, 0xFF, 0x03, 0x33, 0x33, 0xC4, 0x71, 0xCD, 0x03, 0x33, 0x33, 0x00, 0x03, 0xE8},
+       "PULS,0.00,2.50000,PULS,-2.30,2.50000,300,AUTO,POS,20,0,1,1000"},
+      // Modes 4 and 3; clock, 150 V, edge -, divider out; the -60 dB code, 16 MHz, the smallest
+      // amplitude and frequency codes; the largest probe frequency.
+      {{0x08, 0x24, 0x34, 0x00, 0x41, 0x89, 0x14, 0x7A, 0xE1, 0x00, 0x00, 0x00, 0x00, 0x20, 0xC4, 0x00, 0xFF, 0xFF},
+       "OFF,-59.68,16.00000,SIN,-84.29,0.09999,150,CLOC,NEG,120,0,0,65535"},
+      // Mode codes 5-7 are off; a sync code above 2 names no mode.
+      {{0x94, 0x39, 0x07, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0xC4, 0x71, 0xCD, 0x03, 0x33, 0x33, 0x00, 0x00, 0x00},
+       "OFF,0.00,0.00000,PULS,-2.30,2.50000,300,NONE,POS,-20,0,1,0"},
+  };
+  std::atomic<std::size_t> current{0};
+  auto script = std::make_shared<fake::Script>();
+  script->answer = [&rows, &current](std::uint8_t ep, std::uint8_t* payload, std::uint32_t length, std::uint32_t,
+                                     int) {
+    if (ep == 0x86) std::memcpy(payload, rows[current].report.data(), std::min<std::size_t>(length, 18));
+    return 0;
+  };
+  auto devices = std::make_shared<std::vector<DeviceRecord>>(1, fake::synthesizer("1"));
+  LinkPlatform platform;
+  platform.makeEnumerator = [devices] { return std::make_unique<fake::Enumerator>(devices); };
+  platform.openTransport = fake::opener(script);
+  platform.stateFile = dir.filePath("link.ini");
+  link = std::make_unique<TLinkForm>(platform, panel.get(), rx.get());
+  wireWindows({panel.get(), rx.get(), scenes.get(), link.get()});
+  instrument = std::make_unique<PanelInstrument>(PanelInstrument::Windows{panel.get(), rx.get(), scenes.get(), link.get()});
+  session = std::make_unique<Session>(*instrument);
+
+  int gate = -1;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    current = i;
+    // Out of the last gate (a gate closed before would keep it there), then held in the
+    // status transfer after the next one: the next one's report, this row's, is shown by then.
+    ASSERT_TRUE(fake::runUntil([&] { return script->transfers[0x86] > gate + 1; }));
+    gate = script->transfers[0x86] + 1;
+    script->closeGate(0x86, gate);
+    const bool held = fake::runUntil([&] { return script->reachedGate() && link->linkUp(); });
+    if (!held) script->openGate();  // so that the exchange can end
+    ASSERT_TRUE(held) << i;
+    EXPECT_EQ(send("STAT:DEV?"), rows[i].answer);
+    panel->FooterStatusBar->setPanelText(1, QStringLiteral("Код ошибки 0, отчёт 6C 09 00"));
+    EXPECT_EQ(send("STAT:DEV?"), rows[i].answer) << "the status bar's wording is not the answer";
+    script->openGate();
+  }
+  devices->clear();
+  link->WMDeviceChange(TLinkForm::DBT_DEVNODES_CHANGED);
+  ASSERT_TRUE(fake::runUntil([&] { return !link->linkUp(); }));
+  EXPECT_EQ(send("STAT:DEV?"), "NONE,9.91E37,9.91E37,NONE,9.91E37,9.91E37,NONE,NONE,NONE,9.91E37,9.91E37,9.91E37,9.91E37");
 }
 
 // The C library's numbers with a decimal comma for the whole process, as on an operator's

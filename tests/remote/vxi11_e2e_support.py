@@ -58,10 +58,19 @@ class Station:
         self.top = tempfile.mkdtemp(prefix="qz-vxi11-", dir="/tmp")
         self.program, self.simulator = os.path.abspath(program), os.path.abspath(simulator)
         self.processes = []
-        self.rpcbind = self.start(["rpcbind", "-f", "-w"])
-        assert wait_for(lambda: answers(111), 10), "rpcbind does not start"
+        self.rpcbind = None
+        self.start_rpcbind()
         self.sim = None
         self.copies = 0
+
+    def start_rpcbind(self):
+        self.rpcbind = self.start(["rpcbind", "-f", "-w"])
+        assert wait_for(lambda: answers(111), 10), "rpcbind does not start"
+
+    def kill_rpcbind(self):
+        """Ends rpcbind without the warm-start file it writes on TERM: a new one starts empty."""
+        self.rpcbind.kill()
+        self.rpcbind.wait()
 
     def start(self, cmd, **kw):
         p = subprocess.Popen(cmd, **kw)
@@ -80,22 +89,25 @@ class Station:
                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
         assert wait_for(lambda: os.path.exists(os.path.join(env["XDG_RUNTIME_DIR"], "qz418", "sim0.sock")), 10)
 
-    def start_copy(self, **env):
-        """A copy of qz418 with remote control on a free port: (process, SCPI port, stderr file).
-        Keyword arguments are added to its environment."""
+    def start_copy(self, port=None, **env):
+        """A copy of qz418 with remote control on a free port, or on port (then it may have to
+        wait for it): (process, SCPI port, stderr file). Keyword arguments are added to its
+        environment."""
         self.copies += 1
         name = "qz418-%d" % self.copies
         folder = os.path.join(self.top, name)
         os.makedirs(os.path.join(folder, "bin"), exist_ok=True)
         exe = os.path.join(folder, "bin", "qz418")
         shutil.copy(self.program, exe)
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
+        wait = port is None
+        if wait:
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                port = s.getsockname()[1]
         err = os.path.join(folder, "stderr")
         p = self.start([exe, "--scpi", "--scpi-port", str(port)], env=dict(self.env(name), **env), cwd=folder,
                        stderr=open(err, "w"))
-        assert wait_for(lambda: answers(port), 20), "the program does not listen"
+        assert not wait or wait_for(lambda: answers(port), 20), "the program does not listen"
         return p, port, err
 
     def close(self):

@@ -2,8 +2,10 @@
 """VXI-11 end to end through PyVISA's pure-Python back end (TCPIP::127.0.0.1::inst0::INSTR),
 inside a private network namespace with its own rpcbind: a query against qz418-sim, device
 clear out of an *OPC? that cannot finish, exclusive locks from two sessions with the raw
-socket's settings refused meanwhile, the status byte, and rpcbind's entry: kept by a running
-copy against a second one, replaced when left behind by a killed one, withdrawn at exit.
+socket's settings refused meanwhile, the status byte, and rpcbind's entry: made again when
+rpcbind restarts with an empty table; kept by a running copy
+against a second one that waits for it (its SCPI port too) and takes over when it exits;
+replaced when left behind by a killed one; withdrawn at exit.
 
 usage: vxi11_pyvisa_e2e.py QZ418 QZ418_SIM      (exit 77: PyVISA or rpcbind missing)
 """
@@ -11,9 +13,11 @@ import os
 import signal
 import socket
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from vxi11_e2e_support import Station, check, enter_namespace, finish, registered_port, wait_for  # noqa: E402
+from vxi11_e2e_support import (Station, answers, check, enter_namespace, finish, registered_port,  # noqa: E402
+                               wait_for)
 
 try:
     import pyvisa
@@ -24,6 +28,13 @@ except ImportError:
 enter_namespace()
 
 RESOURCE = "TCPIP::127.0.0.1::inst0::INSTR"
+RETRY_S = 5  # how often the program tries again what failed
+
+
+def said(err, text):
+    """The lines of a copy's stderr that contain text."""
+    with open(err, encoding="utf-8") as f:
+        return [line for line in f if text in line]
 
 
 def raw_ask(port, line):
@@ -76,19 +87,47 @@ def main():
 
         a.close()
 
-        # A second copy finds the number taken by a live one and goes on without VXI-11.
         port = registered_port()
-        second, second_port, second_err = station.start_copy()
-        check(wait_for(lambda: "VXI-11" in open(second_err).read(), 10), "the second copy says why it has no VXI-11")
-        check(registered_port() == port, "the first copy keeps its entry")
-        check(raw_ask(second_port, "*TST?") == "1", "the second copy's SCPI socket works")
-        second.send_signal(signal.SIGTERM)
-        second.wait(30)
-        check(registered_port() == port, "the second copy's exit leaves the first one's entry")
+        up = "inst0 на порту %d" % port
+
+        def served(query):
+            session = rm.open_resource(RESOURCE, **opts)
+            answer = session.query(query)
+            session.close()
+            return answer
+
+        # rpcbind restarted with an empty table: the entry is made again (one line says so).
+        before = len(said(err, up))
+        station.kill_rpcbind()
+        station.start_rpcbind()
+        check(wait_for(lambda: registered_port() == port and len(said(err, up)) == before + 1, 30),
+              "the entry comes back after rpcbind restarts, and one line says so")
+        check(served("*TST?") == "0", "PyVISA finds the program again")
+
+        # A second copy on the same SCPI port finds the port and the number taken by a live
+        # copy: it says so once each, tries again without removing anything, and takes both
+        # over when the first one exits.
+        second, _, second_err = station.start_copy(scpi_port)
+        scpi_down = "SCPI выключен: адрес 127.0.0.1, порт %d" % scpi_port
+        check(wait_for(lambda: said(second_err, scpi_down) and said(second_err, "(другая копия?)"), 20),
+              "the second copy says why it has neither the SCPI socket nor VXI-11")
+        time.sleep(RETRY_S + 1)
+        check(registered_port() == port, "the first copy keeps its entry while the second tries again")
+        check(len(said(second_err, "SCPI выключен")) == 1 and len(said(second_err, "VXI-11 выключен")) == 1,
+              "each failure is said once")
+        app.send_signal(signal.SIGTERM)
+        app.wait(30)
+        check(wait_for(lambda: registered_port() not in (0, port), 30),
+              "the second copy registers once the first has withdrawn its entry")
+        check(wait_for(lambda: answers(scpi_port), 30) and raw_ask(scpi_port, "*TST?") == "1"
+              and said(second_err, "SCPI: адрес 127.0.0.1, порт %d" % scpi_port),
+              "and listens on the SCPI port the first one left, saying so")
+        check(served("*TST?") == "1", "PyVISA reaches the second copy")
 
         # A copy killed leaves its entry behind; the next one replaces it.
-        app.kill()
-        app.wait()
+        port = registered_port()
+        second.kill()
+        second.wait()
         check(registered_port() == port, "a killed copy leaves its entry")
         third, _, _ = station.start_copy()
         check(wait_for(lambda: registered_port() not in (0, port), 10), "the next copy replaces the stale entry")
