@@ -3,10 +3,10 @@
 // windows.h first: dbt.h needs its types.
 #include <dbt.h>
 
-#include "platform/windows_change_monitor_win.h"
-
 #include <QCoreApplication>
 #include <QWidget>
+
+#include "platform/windows_change_monitor_win.h"
 
 WinDeviceChangeMonitor::WinDeviceChangeMonitor(QWidget* window, QObject* parent)
     : DeviceChangeMonitor(parent), window_(window) {

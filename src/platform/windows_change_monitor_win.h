@@ -6,12 +6,11 @@
 // count, so a message that every top-level window of the program gets is one notification.
 #ifdef _WIN32
 
-#include "platform/devices.h"
-
 #include <QAbstractNativeEventFilter>
 #include <QPointer>
-
 #include <memory>
+
+#include "platform/devices.h"
 
 class QWidget;
 

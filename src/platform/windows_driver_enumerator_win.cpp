@@ -2,7 +2,6 @@
 #include "platform/windows_driver_enumerator_win.h"
 
 #include <QUuid>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,7 +46,8 @@ std::vector<DeviceRecord> WinDriverEnumerator::enumerate() {
     // An interface whose details cannot be read is skipped; the others are still examined.
     if (required == 0 || calls_.getLastError() != ERROR_INSUFFICIENT_BUFFER) continue;
     // At least the fixed part, whatever the size asked for, so its size field can be written.
-    std::vector<unsigned char> buffer(std::max<std::size_t>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
+    std::vector<unsigned char> buffer(
+        std::max<std::size_t>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)));
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     if (!calls_.getDeviceInterfaceDetail(set, &iface, detail, required, nullptr, &info)) continue;
@@ -105,8 +105,9 @@ QString WinDriverEnumerator::readText(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD
     if (type == REG_DWORD) {
       std::uint32_t v = 0;
       std::memcpy(&v, buffer.data(), sizeof v);
-      return property == SPDRP_CHARACTERISTICS ? QString::number(v, 16).rightJustified(8, u'0').toUpper() + u'h'
-                                               : QString::number(v);
+      return property == SPDRP_CHARACTERISTICS
+                 ? QString::number(v, 16).rightJustified(8, u'0').toUpper() + u'h'
+                 : QString::number(v);
     }
     if (type == REG_BINARY && property == SPDRP_BUSTYPEGUID) return guidText(buffer.data());
   }
@@ -131,8 +132,8 @@ QStringList WinDriverEnumerator::readList(HDEVINFO set, SP_DEVINFO_DATA& info, D
 
 std::uint32_t WinDriverEnumerator::readNumber(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) {
   DWORD value = 0;
-  calls_.getDeviceRegistryProperty(set, &info, property, nullptr, reinterpret_cast<BYTE*>(&value), sizeof value,
-                                   nullptr);
+  calls_.getDeviceRegistryProperty(set, &info, property, nullptr, reinterpret_cast<BYTE*>(&value),
+                                   sizeof value, nullptr);
   return value;
 }
 

@@ -5,16 +5,17 @@
 // decided above, by hardware ID, as for every back end.
 #ifdef _WIN32
 
-#include "platform/devices.h"
-#include "platform/windows_driver_calls_win.h"
-
 #include <array>
 #include <cstdint>
+
+#include "platform/devices.h"
+#include "platform/windows_driver_calls_win.h"
 
 namespace win_driver {
 
 // The driver's device-interface class {AE18AA60-7F6A-11D4-97DD-00010229B959}.
-inline constexpr GUID kInterfaceClass = {0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
+inline constexpr GUID kInterfaceClass = {
+    0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
 
 // Buffers of the three property readers, bytes.
 inline constexpr DWORD kTextBuffer = 257;

@@ -4,8 +4,9 @@
 std::unique_ptr<WinDriverTransport> WinDriverTransport::open(const WinDriverCalls& calls,
                                                              const QString& devicePath, int* error) {
   const QByteArray path = devicePath.toLocal8Bit();
-  const HANDLE device = calls.createFile(path.constData(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE device =
+      calls.createFile(path.constData(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     const DWORD code = calls.getLastError();
     if (error) *error = code != 0 ? int(code) : int(ERROR_FILE_NOT_FOUND);
