@@ -94,23 +94,21 @@ DeviceRecord WinDriverEnumerator::readRecord(HDEVINFO set, SP_DEVINFO_DATA& info
 }
 
 QString WinDriverEnumerator::readText(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) {
-  std::array<unsigned char, win_driver::kTextBuffer> buffer;
-  buffer[0] = 0;
+  // Cleared whole rather than only its first byte: a number read below is then never made of
+  // bytes the call did not write.
+  std::array<unsigned char, win_driver::kTextBuffer> buffer{};
   DWORD type = REG_NONE;
   calls_.getDeviceRegistryProperty(set, &info, property, &type, buffer.data(), DWORD(buffer.size()), nullptr);
   // The address and characteristics are numbers and the bus type a GUID, asked for with the
   // text reader all the same: shown as a decimal, as 8 hex digits + "h" and as the GUID's text
   // rather than as their raw bytes.
-  if (buffer[0] != 0 || type == REG_DWORD) {
-    if (type == REG_DWORD) {
-      std::uint32_t v = 0;
-      std::memcpy(&v, buffer.data(), sizeof v);
-      return property == SPDRP_CHARACTERISTICS
-                 ? QString::number(v, 16).rightJustified(8, u'0').toUpper() + u'h'
-                 : QString::number(v);
-    }
-    if (type == REG_BINARY && property == SPDRP_BUSTYPEGUID) return guidText(buffer.data());
+  if (type == REG_DWORD) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, buffer.data(), sizeof v);
+    return property == SPDRP_CHARACTERISTICS ? QString::number(v, 16).rightJustified(8, u'0').toUpper() + u'h'
+                                             : QString::number(v);
   }
+  if (type == REG_BINARY && property == SPDRP_BUSTYPEGUID) return guidText(buffer.data());
   return ansi(reinterpret_cast<const char*>(buffer.data()), buffer.size());
 }
 
