@@ -97,6 +97,8 @@ class DeviceChangeMonitor : public QObject {
 
  signals:
   void devicesChanged();
+  // A device-change message with another event code (Windows): only logged.
+  void otherDeviceEvent(quint32 eventCode);
 };
 
 std::unique_ptr<DeviceChangeMonitor> makeSystemChangeMonitor(QObject* parent = nullptr);

@@ -102,9 +102,12 @@ TLinkForm::TLinkForm(LinkPlatform platform, LinkPanel* panel, TRxDrawForm* rx, Q
   createControls();
   if (platform_.makeEnumerator) enumerator_ = platform_.makeEnumerator();
   // Watching starts before the first listing, so no change between the two is missed.
-  if (platform_.makeChangeMonitor) monitor_ = platform_.makeChangeMonitor(nullptr);
-  if (monitor_)
+  // On Windows the device-change messages are the ones sent to this window.
+  if (platform_.makeChangeMonitor) monitor_ = platform_.makeChangeMonitor(this);
+  if (monitor_) {
     connect(monitor_.get(), &DeviceChangeMonitor::devicesChanged, this, &TLinkForm::devicesChanged);
+    connect(monitor_.get(), &DeviceChangeMonitor::otherDeviceEvent, this, &TLinkForm::WMDeviceChange);
+  }
   lostRetry_ = new QTimer(this);
   lostRetry_->setSingleShot(true);
   connect(lostRetry_, &QTimer::timeout, this, [this] { connectionLost(lostStart_); });
