@@ -126,12 +126,19 @@ QString replaceExtension(const QString& path, const QString& newExtension) {
   return path + newExtension;
 }
 
-QString StateLocation::savePath(const QString& fileName) const { return saveFolder + u'/' + fileName; }
+namespace {
+// A drive's root keeps its separator ("E:/"): a file in it is "E:/qz418.ini", not "E://...".
+QString inFolder(const QString& folder, const QString& fileName) {
+  return folder.endsWith(u'/') ? folder + fileName : folder + u'/' + fileName;
+}
+}  // namespace
+
+QString StateLocation::savePath(const QString& fileName) const { return inFolder(saveFolder, fileName); }
 
 QString StateLocation::readPath(const QString& fileName) const {
   const QString saved = savePath(fileName);
   if (!installed || QFileInfo::exists(saved)) return saved;
-  const QString shipped = programFolder + u'/' + fileName;
+  const QString shipped = inFolder(programFolder, fileName);
   return QFileInfo::exists(shipped) ? shipped : saved;
 }
 
@@ -183,7 +190,7 @@ const StateLocation& stateLocation() {
   static const StateLocation location = [] {
     StateLocationFacts facts = runningProgramFacts();
     if (const QString& folder = stateFolderOverride(); !folder.isEmpty()) {
-      facts.executable = folder + u'/' + QFileInfo(facts.executable).fileName();
+      facts.executable = inFolder(folder, QFileInfo(facts.executable).fileName());
       facts.installBinFolder.clear();
       facts.drive = DriveType::Fixed;
       facts.folderWritable = true;
