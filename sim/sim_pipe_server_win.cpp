@@ -93,12 +93,14 @@ bool SimServer::start() {
   folder_ = virtual_pipe::folderPath();
   if (!options_.folder.empty()) {
     // The folder as given, in the system's code page like every other argument here.
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, options_.folder.data(), int(options_.folder.size()), nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_ACP, 0, options_.folder.data(), int(options_.folder.size()), nullptr, 0);
     folder_.assign(std::size_t(n), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, options_.folder.data(), int(options_.folder.size()), folder_.data(), n);
   }
   if (!virtual_pipe::createFolder(folder_)) {
-    std::fprintf(stderr, "qz418-sim: cannot make the folder %ls (error %lu)\n", folder_.c_str(), ::GetLastError());
+    std::fprintf(stderr, "qz418-sim: cannot make the folder %ls (error %lu)\n", folder_.c_str(),
+                 ::GetLastError());
     return false;
   }
   if (!device_.openLog()) return false;
@@ -136,12 +138,14 @@ bool SimServer::start() {
 bool SimServer::listen(bool first) {
   SECURITY_ATTRIBUTES sa{sizeof sa, security_, FALSE};
   auto c = std::make_unique<Client>();
-  c->pipe = ::CreateNamedPipeW(pipe_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
-                                   // The first instance claims the name: it fails when anyone
-                                   // else has made a pipe of that name.
-                                   (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, security_ ? &sa : nullptr);
+  c->pipe =
+      ::CreateNamedPipeW(pipe_.c_str(),
+                         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                             // The first instance claims the name: it fails when anyone
+                             // else has made a pipe of that name.
+                             (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                         PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, security_ ? &sa : nullptr);
   if (c->pipe == INVALID_HANDLE_VALUE) return false;
   c->state = Client::State::Listening;
   if (::ConnectNamedPipe(c->pipe, c->fresh())) {
@@ -172,8 +176,8 @@ bool SimServer::plug() {
   // The file appears only once the pipe accepts connections: a listed pipe that is gone is a
   // device that was killed.
   if (!listen(true) || !virtual_pipe::writeDeviceFile(folder_, options_.name, pipe_)) {
-    std::fprintf(stderr, "qz418-sim: cannot serve %s in %ls (error %lu)\n", pipeText_.c_str(), folder_.c_str(),
-                 ::GetLastError());
+    std::fprintf(stderr, "qz418-sim: cannot serve %s in %ls (error %lu)\n", pipeText_.c_str(),
+                 folder_.c_str(), ::GetLastError());
     listener_.reset();
     return false;
   }
@@ -223,10 +227,11 @@ void SimServer::accepted() {
   std::unique_ptr<Client> c = std::move(listener_);
   c->pending = false;
   DWORD n = 0;
-  const bool ok = ::GetOverlappedResult(c->pipe, &c->overlapped, &n, FALSE) ||
-                  ::GetLastError() == ERROR_PIPE_CONNECTED;
+  const bool ok =
+      ::GetOverlappedResult(c->pipe, &c->overlapped, &n, FALSE) || ::GetLastError() == ERROR_PIPE_CONNECTED;
   // The next client needs an instance of its own.
-  if (!listen(false)) std::fprintf(stderr, "qz418-sim: cannot make another pipe instance (error %lu)\n", ::GetLastError());
+  if (!listen(false))
+    std::fprintf(stderr, "qz418-sim: cannot make another pipe instance (error %lu)\n", ::GetLastError());
   if (!ok || device_.hangUpAlways() || clients_.size() >= kMaxClients) return;  // closed with c
   startRead(*c);
   clients_.push_back(std::move(c));

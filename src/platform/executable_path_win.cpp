@@ -6,21 +6,24 @@
 // drive question at exit decides about writing there.
 #ifdef _WIN32
 
-#include "platform/executable_path.h"
+#include "platform/executable_path_win.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <vector>
 
-#include "platform/executable_path_win.h"
+#include "platform/executable_path.h"
 // The uid_t the header's test overload names (not built on Windows).
 typedef unsigned uid_t;
 typedef unsigned gid_t;
 #include "platform/write_permission.h"
+
+// Last: shlobj.h declares a function named DriveType, which hides the enum from the headers
+// above as a type name.
+#include <shlobj.h>
 
 namespace {
 
@@ -43,15 +46,18 @@ QString knownFolder(REFKNOWNFOLDERID id) {
 
 QString registryString(HKEY root, REGSAM view) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, kUninstallKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return QString();
+  if (::RegOpenKeyExW(root, kUninstallKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    return QString();
   std::vector<wchar_t> buf(1024);
   DWORD bytes = DWORD(buf.size() * sizeof(wchar_t));
   DWORD type = 0;
-  LONG rc = ::RegQueryValueExW(key, kInstallLocationValue, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
+  LONG rc = ::RegQueryValueExW(key, kInstallLocationValue, nullptr, &type,
+                               reinterpret_cast<BYTE*>(buf.data()), &bytes);
   if (rc == ERROR_MORE_DATA) {
     buf.resize(bytes / sizeof(wchar_t) + 1);
     bytes = DWORD(buf.size() * sizeof(wchar_t));
-    rc = ::RegQueryValueExW(key, kInstallLocationValue, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
+    rc = ::RegQueryValueExW(key, kInstallLocationValue, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                            &bytes);
   }
   ::RegCloseKey(key);
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return QString();
@@ -99,8 +105,8 @@ QString cleanInstallLocation(const QString& value) {
 QString installedProgramFolder() {
   // A machine-wide installation first, in the 64-bit view this program is built for; then one
   // made for this user only.
-  for (const auto& [root, view] : {std::pair{HKEY_LOCAL_MACHINE, REGSAM(KEY_WOW64_64KEY)},
-                                   std::pair{HKEY_CURRENT_USER, REGSAM(0)}}) {
+  for (const auto& [root, view] :
+       {std::pair{HKEY_LOCAL_MACHINE, REGSAM(KEY_WOW64_64KEY)}, std::pair{HKEY_CURRENT_USER, REGSAM(0)}}) {
     const QString folder = cleanInstallLocation(registryString(root, view));
     if (isAbsoluteWindowsPath(folder)) return folder;
   }

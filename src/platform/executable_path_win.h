@@ -7,7 +7,8 @@
 
 // The key under HKEY_LOCAL_MACHINE (an installation for all users) or HKEY_CURRENT_USER (for
 // one user) and its value: the folder the installer put qz418.exe in.
-inline constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QZ418";
+inline constexpr const wchar_t* kUninstallKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QZ418";
 inline constexpr const wchar_t* kInstallLocationValue = L"InstallLocation";
 
 // The installer's folder in Qt's separators, without a trailing one; empty when the program is

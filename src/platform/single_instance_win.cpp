@@ -6,8 +6,6 @@
 // name taken.
 #ifdef _WIN32
 
-#include "platform/single_instance.h"
-
 #include <windows.h>
 
 #include <QDir>
@@ -15,6 +13,7 @@
 #include <QString>
 
 #include "platform/executable_path.h"
+#include "platform/single_instance.h"
 
 namespace {
 
@@ -62,9 +61,10 @@ SingleInstanceGuard::SingleInstanceGuard(const std::string& name, const Places& 
                                 FILE_ATTRIBUTE_HIDDEN, nullptr);
     // A folder the user may read but not write (a CD-ROM, a read-only share): the copy writes
     // nothing there, so there is nothing to guard beyond the semaphore.
-    if (file == INVALID_HANDLE_VALUE) file = ::CreateFileW(lockFile.c_str(), GENERIC_READ,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                            nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      file = ::CreateFileW(lockFile.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       OVERLAPPED whole{};
       if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {

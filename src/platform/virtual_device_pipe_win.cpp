@@ -52,7 +52,8 @@ std::vector<DeviceRecord> enumerateVirtualPipes(const QString& folder) {
     r.devicePath = QString::fromStdWString(d.pipe);
     r.hardwareIds = {QString::fromLatin1(virtual_device::kHardwareIdWithRevision),
                      QString::fromLatin1(virtual_device::kHardwareId)};
-    r.locationInformation = QString::fromLatin1(virtual_device::kLocationPrefix) + QString::fromStdString(d.name);
+    r.locationInformation =
+        QString::fromLatin1(virtual_device::kLocationPrefix) + QString::fromStdString(d.name);
     r.deviceDescription = QString::fromLatin1(virtual_device::kDeviceDescription);
     r.manufacturer = QString::fromLatin1(virtual_device::kManufacturer);
     records.push_back(std::move(r));
@@ -64,7 +65,9 @@ bool isVirtualPipePath(const QString& path) {
   return virtual_pipe::isPipeName(QDir::toNativeSeparators(path).toStdWString());
 }
 
-QString virtualDeviceFolder() { return QDir::fromNativeSeparators(QString::fromStdWString(virtual_pipe::folderPath())); }
+QString virtualDeviceFolder() {
+  return QDir::fromNativeSeparators(QString::fromStdWString(virtual_pipe::folderPath()));
+}
 
 bool createVirtualDeviceFolder() { return virtual_pipe::createFolder(virtual_pipe::folderPath()); }
 

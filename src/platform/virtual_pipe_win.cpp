@@ -84,7 +84,8 @@ bool createFolder(const std::wstring& folder) {
 }
 
 std::wstring pipeNameFor(const std::string& name) {
-  return std::wstring(kPipePrefix) + L"qz418-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + widen(name);
+  return std::wstring(kPipePrefix) + L"qz418-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+         widen(name);
 }
 
 bool isPipeName(const std::wstring& path) {
@@ -119,7 +120,8 @@ std::vector<Listed> listDevices(const std::wstring& folder) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !endsWith(file, kMarkerSuffix)) continue;
     const std::string name = narrow(file.substr(0, file.size() - std::wcslen(kMarkerSuffix)));
     if (name.empty() || name[0] == '.') continue;  // a device's file being written
-    if (std::wstring pipe = readDeviceFile(folder, name); !pipe.empty()) devices.push_back({name, std::move(pipe)});
+    if (std::wstring pipe = readDeviceFile(folder, name); !pipe.empty())
+      devices.push_back({name, std::move(pipe)});
   } while (::FindNextFileW(find, &found));
   ::FindClose(find);
   std::sort(devices.begin(), devices.end(), [](const Listed& a, const Listed& b) { return a.name < b.name; });
@@ -130,7 +132,8 @@ bool writeDeviceFile(const std::wstring& folder, const std::string& name, const 
   const std::wstring path = folder + L"\\" + widen(name) + kMarkerSuffix;
   const std::wstring temp =
       folder + L"\\." + widen(name) + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-  HANDLE f = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f =
+      ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   const std::string line = narrow(pipe) + "\r\n";
   DWORD n = 0;
@@ -142,7 +145,8 @@ bool writeDeviceFile(const std::wstring& folder, const std::string& name, const 
 }
 
 void removeDeviceFile(const std::wstring& folder, const std::string& name, const std::wstring& pipe) {
-  if (readDeviceFile(folder, name) == pipe) ::DeleteFileW((folder + L"\\" + widen(name) + kMarkerSuffix).c_str());
+  if (readDeviceFile(folder, name) == pipe)
+    ::DeleteFileW((folder + L"\\" + widen(name) + kMarkerSuffix).c_str());
 }
 
 bool servedByCurrentUser(HANDLE client) {
@@ -264,7 +268,8 @@ bool PipeClient::finish(ULONGLONG deadline, DWORD* moved, bool* failed) {
   return false;
 }
 
-int PipeClient::request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length, std::uint32_t waitMs) {
+int PipeClient::request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length,
+                        std::uint32_t waitMs) {
   if (closed()) return device_error::kNoDevice;
   if (length > virtual_device::kMaxFrameLength || (!buffer && length > 0)) return device_error::kInvalid;
   const ULONGLONG deadline = now() + waitMs;
@@ -290,8 +295,8 @@ int PipeClient::request(std::uint32_t code, std::uint8_t* buffer, std::uint32_t 
   }
 }
 
-int PipeClient::sendFrame(std::uint32_t seq, std::uint32_t code, const std::uint8_t* buffer, std::uint32_t length,
-                          ULONGLONG deadline) {
+int PipeClient::sendFrame(std::uint32_t seq, std::uint32_t code, const std::uint8_t* buffer,
+                          std::uint32_t length, ULONGLONG deadline) {
   out_.resize(virtual_device::kRequestHeaderSize + length);
   writeLe32(out_.data(), seq);
   writeLe32(out_.data() + 4, code);

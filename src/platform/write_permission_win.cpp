@@ -6,13 +6,13 @@
 // built here; the names only need to exist for the header to read.
 typedef unsigned uid_t;
 typedef unsigned gid_t;
-#include "platform/write_permission.h"
-
 #include <windows.h>
 
 #include <QDir>
 #include <optional>
 #include <vector>
+
+#include "platform/write_permission.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ std::vector<BYTE> securityOf(const std::wstring& path) {
 // when the check itself could not be made.
 std::optional<bool> granted(std::vector<BYTE>& sd, DWORD want) {
   HANDLE process = nullptr, impersonation = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process)) return std::nullopt;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process))
+    return std::nullopt;
   // AccessCheck needs an impersonation token.
   const bool duplicated = ::DuplicateToken(process, SecurityImpersonation, &impersonation);
   ::CloseHandle(process);

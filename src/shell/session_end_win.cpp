@@ -15,8 +15,8 @@
 namespace {
 
 // Written by the console's thread, read on the main thread.
-std::atomic<int> consoleRequests{0};   // Ctrl+C, Ctrl+Break: one request each
-std::atomic<int> consoleInsists{0};    // a closing console: a request that must not wait
+std::atomic<int> consoleRequests{0};  // Ctrl+C, Ctrl+Break: one request each
+std::atomic<int> consoleInsists{0};   // a closing console: a request that must not wait
 // Set by the console's thread to wake the main thread; waited on by the main thread's notifier.
 HANDLE consoleWake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
 // Set once the exit has saved (or the program ends without one): a closing console's thread

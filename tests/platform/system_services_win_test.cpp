@@ -56,7 +56,8 @@ TEST(WindowsDrives, RootOfThePathDecidesAndIsAskedInTheSystemsForm) {
   QTemporaryDir dir;
   const DriveInfo here = driveOf(dir.filePath("not/yet/qz418.ini"));
   EXPECT_EQ(here.type, DriveType::Fixed);
-  EXPECT_TRUE(QDir(dir.path()).absolutePath().startsWith(here.root, Qt::CaseInsensitive)) << here.root.toStdString();
+  EXPECT_TRUE(QDir(dir.path()).absolutePath().startsWith(here.root, Qt::CaseInsensitive))
+      << here.root.toStdString();
 }
 
 TEST(WindowsStateLocation, PortableOrInstalledByPlaceAndPermission) {
@@ -74,10 +75,9 @@ TEST(WindowsStateLocation, PortableOrInstalledByPlaceAndPermission) {
        "C:/Program Files/QZ418", DriveType::Fixed, true, appData},
       {"the installer's folder in other case", "c:/PROGRAM FILES/qz418/qz418.exe", "C:/Program Files/QZ418",
        DriveType::Fixed, true, appData},
-      {"locked folder on a fixed disk", "D:/Tools/QZ418/qz418.exe", "", DriveType::Fixed, false,
-       appData},
-      {"a folder named like the installer's", "C:/Program Files/QZ418 old/qz418.exe", "C:/Program Files/QZ418",
-       DriveType::Fixed, true, "C:/Program Files/QZ418 old"},
+      {"locked folder on a fixed disk", "D:/Tools/QZ418/qz418.exe", "", DriveType::Fixed, false, appData},
+      {"a folder named like the installer's", "C:/Program Files/QZ418 old/qz418.exe",
+       "C:/Program Files/QZ418", DriveType::Fixed, true, "C:/Program Files/QZ418 old"},
       {"a folder below the installer's", "C:/Program Files/QZ418/old/qz418.exe", "C:/Program Files/QZ418",
        DriveType::Fixed, true, "C:/Program Files/QZ418/old"},
       {"CD-ROM root", "E:/qz418.exe", "", DriveType::CdRom, false, "E:/"},
@@ -105,7 +105,8 @@ TEST(WindowsStateLocation, PortableOrInstalledByPlaceAndPermission) {
 
   EXPECT_EQ(configHome("C:\\Users\\op\\AppData\\Roaming\\", "C:/Users/op"), "C:/Users/op/AppData/Roaming");
   EXPECT_EQ(configHome("", "C:/Users/op"), "C:/Users/op/AppData/Roaming");
-  EXPECT_EQ(configHome("AppData", "C:/Users/op"), "C:/Users/op/AppData/Roaming") << "a relative path is ignored";
+  EXPECT_EQ(configHome("AppData", "C:/Users/op"), "C:/Users/op/AppData/Roaming")
+      << "a relative path is ignored";
 }
 
 TEST(WindowsStateLocation, InstallerRecordsItsFolderForAllUsersOrOne) {
@@ -120,7 +121,8 @@ TEST(WindowsStateLocation, InstallerRecordsItsFolderForAllUsersOrOne) {
       {"\\\\srv\\apps\\qz418", "//srv/apps/qz418"},
       {"", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(cleanInstallLocation(QString::fromUtf8(c.written)), c.read) << c.written;
+  for (const Case& c : cases)
+    EXPECT_EQ(cleanInstallLocation(QString::fromUtf8(c.written)), c.read) << c.written;
 
   // A per-user installation's entry, as the installer writes it, is found.
   HKEY key = nullptr;
@@ -132,8 +134,8 @@ TEST(WindowsStateLocation, InstallerRecordsItsFolderForAllUsersOrOne) {
                    DWORD((value.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(key);
   HKEY machine = nullptr;
-  const bool machineWide = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                                           &machine) == ERROR_SUCCESS;
+  const bool machineWide = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0,
+                                           KEY_QUERY_VALUE | KEY_WOW64_64KEY, &machine) == ERROR_SUCCESS;
   if (machine) ::RegCloseKey(machine);
   if (!machineWide) EXPECT_EQ(installedProgramFolder(), "C:/Users/op/QZ418 test");
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
@@ -191,7 +193,8 @@ TEST(WindowsVirtualDevices, FolderListsOnlyDevicesWhosePipeIsServed) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
-  const std::wstring alphaPipe = L"\\\\.\\pipe\\qz418-" + pid + L"-alpha", betaPipe = L"\\\\.\\pipe\\qz418-" + pid + L"-beta";
+  const std::wstring alphaPipe = L"\\\\.\\pipe\\qz418-" + pid + L"-alpha",
+                     betaPipe = L"\\\\.\\pipe\\qz418-" + pid + L"-beta";
   LivePipe alpha(alphaPipe), beta(betaPipe);
   ASSERT_NE(alpha.handle, INVALID_HANDLE_VALUE);
   struct File {
@@ -200,8 +203,8 @@ TEST(WindowsVirtualDevices, FolderListsOnlyDevicesWhosePipeIsServed) {
   } files[] = {
       {"beta.pipe", QString::fromStdWString(betaPipe).toUtf8() + "\r\n"},
       {"alpha.pipe", QString::fromStdWString(alphaPipe).toUtf8()},
-      {"killed.pipe", "\\\\.\\pipe\\qz418-1-killed\r\n"},   // its device is gone
-      {"garbage.pipe", "C:\\Windows\\notepad.exe\r\n"},      // names no pipe
+      {"killed.pipe", "\\\\.\\pipe\\qz418-1-killed\r\n"},  // its device is gone
+      {"garbage.pipe", "C:\\Windows\\notepad.exe\r\n"},    // names no pipe
       {"empty.pipe", ""},
       {".beta.77.tmp", QString::fromStdWString(betaPipe).toUtf8()},  // being written
       {"gamma.sock", QString::fromStdWString(alphaPipe).toUtf8()},   // not a device file
@@ -213,7 +216,8 @@ TEST(WindowsVirtualDevices, FolderListsOnlyDevicesWhosePipeIsServed) {
   EXPECT_EQ(records[0].devicePath, QString::fromStdWString(alphaPipe));
   EXPECT_EQ(records[0].locationInformation, "virtual:alpha");
   EXPECT_EQ(records[1].locationInformation, "virtual:beta");
-  EXPECT_EQ(records[1].hardwareIds, QStringList({"USB\\VID_5D3C&PID_5D3C&REV_0001", "USB\\VID_5D3C&PID_5D3C"}));
+  EXPECT_EQ(records[1].hardwareIds,
+            QStringList({"USB\\VID_5D3C&PID_5D3C&REV_0001", "USB\\VID_5D3C&PID_5D3C"}));
   EXPECT_EQ(records[1].deviceDescription, "QZ418 (virtual)");
   EXPECT_TRUE(isVirtualPipePath(records[0].devicePath));
   EXPECT_TRUE(isVirtualPipePath("//./PIPE/qz418-1-sim0"));
