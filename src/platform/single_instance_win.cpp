@@ -37,9 +37,8 @@ SingleInstanceGuard::Places SingleInstanceGuard::defaultPlaces() {
 std::string SingleInstanceGuard::lockFolder(const Places&) { return {}; }
 
 SingleInstanceGuard::SingleInstanceGuard(const std::string& name, const Places& places) {
-  const std::wstring semaphoreName = wide(name);
   ::SetLastError(0);
-  HANDLE semaphore = ::CreateSemaphoreW(nullptr, 0, 2, semaphoreName.c_str());
+  HANDLE semaphore = ::CreateSemaphoreA(nullptr, 0, 2, name.c_str());
   // Only "already exists" stops the program; any other failure starts it without this guard.
   if (semaphore && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     ::CloseHandle(semaphore);
