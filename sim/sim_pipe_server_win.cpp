@@ -42,6 +42,7 @@ struct SimServer::Client {
   OVERLAPPED overlapped{};
   State state = State::Idle;
   bool pending = false;  // an operation on overlapped has not completed
+  bool connectedAtOnce = false;  // ConnectNamedPipe found its client already there
   RequestFramer framer;
   std::vector<std::uint8_t> out;  // the answer being written
   std::size_t outSent = 0;
@@ -148,16 +149,25 @@ bool SimServer::listen(bool first) {
                          PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, security_ ? &sa : nullptr);
   if (c->pipe == INVALID_HANDLE_VALUE) return false;
   c->state = Client::State::Listening;
-  if (::ConnectNamedPipe(c->pipe, c->fresh())) {
-    ::SetEvent(c->event);
-  } else {
-    const DWORD e = ::GetLastError();
-    if (e == ERROR_IO_PENDING)
-      c->pending = true;
-    else if (e == ERROR_PIPE_CONNECTED)  // a client came between the two calls
+  for (;;) {
+    if (::ConnectNamedPipe(c->pipe, c->fresh())) {
+      c->connectedAtOnce = true;
       ::SetEvent(c->event);
-    else
-      return false;
+      break;
+    }
+    const DWORD e = ::GetLastError();
+    if (e == ERROR_IO_PENDING) {
+      c->pending = true;
+      break;
+    }
+    if (e == ERROR_PIPE_CONNECTED) {  // a client came between the two calls
+      c->connectedAtOnce = true;
+      ::SetEvent(c->event);
+      break;
+    }
+    // A client came and went already (a listing's probe): the instance is free once it is
+    // disconnected.
+    if (e != ERROR_NO_DATA || !::DisconnectNamedPipe(c->pipe)) return false;
   }
   listener_ = std::move(c);
   return true;
@@ -227,11 +237,10 @@ void SimServer::accepted() {
   std::unique_ptr<Client> c = std::move(listener_);
   c->pending = false;
   DWORD n = 0;
-  const bool ok =
-      ::GetOverlappedResult(c->pipe, &c->overlapped, &n, FALSE) || ::GetLastError() == ERROR_PIPE_CONNECTED;
-  // The next client needs an instance of its own.
-  if (!listen(false))
-    std::fprintf(stderr, "qz418-sim: cannot make another pipe instance (error %lu)\n", ::GetLastError());
+  // A connection made at once has no result to ask for (its overlapped may still read pending).
+  const bool ok = c->connectedAtOnce || ::GetOverlappedResult(c->pipe, &c->overlapped, &n, FALSE);
+  // The next client needs an instance of its own; the loop tries again when none can be made.
+  listen(false);
   if (!ok || device_.hangUpAlways() || clients_.size() >= kMaxClients) return;  // closed with c
   startRead(*c);
   clients_.push_back(std::move(c));
@@ -333,6 +342,10 @@ int SimServer::run() {
         timeout = timeout < 0 ? c->dueMs - now : std::min(timeout, c->dueMs - now);
     }
     dropClosed();
+    if (plugged_ && !listener_ && !listen(false)) {
+      std::fprintf(stderr, "qz418-sim: cannot make another pipe instance (error %lu)\n", ::GetLastError());
+      timeout = timeout < 0 ? 100 : std::min(timeout, 100LL);
+    }
 
     handles = {quitRequested, stdinReady_};
     owners = {nullptr, nullptr};

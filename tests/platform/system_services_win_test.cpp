@@ -137,9 +137,13 @@ TEST(WindowsStateLocation, InstallerRecordsItsFolderForAllUsersOrOne) {
   const bool machineWide = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0,
                                            KEY_QUERY_VALUE | KEY_WOW64_64KEY, &machine) == ERROR_SUCCESS;
   if (machine) ::RegCloseKey(machine);
-  if (!machineWide) EXPECT_EQ(installedProgramFolder(), "C:/Users/op/QZ418 test");
+  if (!machineWide) {
+    EXPECT_EQ(installedProgramFolder(), "C:/Users/op/QZ418 test");
+  }
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
-  if (!machineWide) EXPECT_EQ(installedProgramFolder(), QString());
+  if (!machineWide) {
+    EXPECT_EQ(installedProgramFolder(), QString());
+  }
 }
 
 TEST(WindowsSingleInstance, SemaphoreAndStateFolderLockEachStopASecondCopy) {
@@ -156,6 +160,15 @@ TEST(WindowsSingleInstance, SemaphoreAndStateFolderLockEachStopASecondCopy) {
   ASSERT_EQ(first->state(), State::Acquired);
   EXPECT_EQ(first->lockPath(), name);
   EXPECT_TRUE(QFile::exists(a.filePath(QString::fromStdString("." + name + ".lock"))));
+  // A copy in another session (or of another user) has its own semaphore; only the lock in the
+  // state folder stands between the two.
+  const std::string elsewhere = name + "-elsewhere";
+  const std::wstring lockFile = QDir::toNativeSeparators(a.filePath(QString::fromStdString("." + elsewhere + ".lock")))
+                                    .toStdWString();
+  HANDLE held = ::CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, 0, nullptr);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(::LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole));
   struct Case {
     const char* what;
     std::string name;
@@ -164,13 +177,15 @@ TEST(WindowsSingleInstance, SemaphoreAndStateFolderLockEachStopASecondCopy) {
   } cases[] = {
       {"the same name, the same state folder", name, &a, State::AlreadyRunning},
       {"the same name, other state files", name, &b, State::AlreadyRunning},
-      {"another name, the same state files", name + "-other", &a, State::AlreadyRunning},
-      {"another name, other state files", name + "-other", &b, State::Acquired},
+      {"another name: another program", name + "-other", &a, State::Acquired},
+      {"another session's copy of the same state files", elsewhere, &a, State::AlreadyRunning},
+      {"another session's copy, other state files", elsewhere, &b, State::Acquired},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(SingleInstanceGuard(c.name, places(*c.state)).state(), c.expected);
   }
+  ::CloseHandle(held);
   first.reset();
   EXPECT_EQ(SingleInstanceGuard(name, places(a)).state(), State::Acquired) << "released with its guard";
 }
