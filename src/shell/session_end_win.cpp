@@ -6,11 +6,8 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
-#include <QPointer>
 #include <QWinEventNotifier>
 #include <atomic>
-
-#include "panel/main_form.h"
 
 namespace {
 
@@ -21,7 +18,7 @@ std::atomic<int> consoleInsists{0};   // a closing console: a request that must 
 HANDLE consoleWake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
 // Set once the exit has saved (or the program ends without one): a closing console's thread
 // may return then.
-HANDLE exitDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE exitDoneEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI onConsoleEvent(DWORD type) {
   switch (type) {
@@ -36,7 +33,7 @@ BOOL WINAPI onConsoleEvent(DWORD type) {
       ++consoleInsists;
       ::SetEvent(consoleWake);
       // The system ends the process once this returns (or after its own time limit).
-      ::WaitForSingleObject(exitDone, INFINITE);
+      ::WaitForSingleObject(exitDoneEvent, INFINITE);
       return TRUE;
     default:
       return FALSE;
@@ -49,26 +46,23 @@ const bool consoleHeld = ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
 
 class SessionEnd : public QAbstractNativeEventFilter {
  public:
-  SessionEnd(TMainForm* panel, std::function<void(bool)> requestExit)
-      : panel_(panel), requestExit_(std::move(requestExit)) {}
+  explicit SessionEnd(SessionEndTarget target) : t_(std::move(target)) {}
 
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override {
-    if (type != "windows_generic_MSG" || !message) return false;
+    if (type != "windows_generic_MSG" || !message || !t_.panel) return false;
     const MSG* msg = static_cast<const MSG*>(message);
     // Windows sends both to every top-level window of the program: act once per session end.
     if (msg->message == WM_QUERYENDSESSION) {
-      if (!panel_) return false;
       if (!asked_) {
         asked_ = true;
         blockShutdown(true);
         // An exit already under way (its drive question open, say) goes on without the operator.
-        if (panel_->isClosing()) insist();
+        if (t_.exitUnderWay()) insist();
       }
       *result = TRUE;
       return true;
     }
     if (msg->message == WM_ENDSESSION) {
-      if (!panel_) return false;
       if (msg->wParam == FALSE) {
         // Another program said no: the session goes on, and so does this program.
         asked_ = false;
@@ -84,66 +78,68 @@ class SessionEnd : public QAbstractNativeEventFilter {
   }
 
   // A request that may wait for the operator, like SIGINT.
-  void request() { requestExit_(true); }
+  void request() { t_.requestExit(true); }
 
   // A request that must not: the exit is asked for, then asked again, which makes it answer
   // its own boxes. Both queued: the caller returns to the loop, which runs the close.
   void insist() {
-    if (!panel_) return;
-    if (!panel_->isClosing()) requestExit_(true);
-    requestExit_(true);
+    if (!t_.exitUnderWay()) t_.requestExit(true);
+    t_.requestExit(true);
+  }
+
+  void exitDone() {
+    blockShutdown(false);
+    ::SetEvent(exitDoneEvent);
   }
 
  private:
   // The session ends the process as soon as WM_ENDSESSION returns: the exit runs here.
   void endNow() {
-    if (!panel_) return;
     blockShutdown(true);
-    const bool underWay = panel_->isClosing();
+    const bool underWay = t_.exitUnderWay();
     insist();
     // The close just queued (or one queued before and not yet run) runs now, inside this
     // message. An exit already under way is below this message on the stack, waiting in a box
     // that is now answered: it can only finish once this returns.
-    if (!underWay) QCoreApplication::sendPostedEvents(panel_, QEvent::MetaCall);
+    if (!underWay && t_.panel) QCoreApplication::sendPostedEvents(t_.panel, QEvent::MetaCall);
   }
 
- public:
   void blockShutdown(bool block) {
-    if (!panel_ || block == blocking_) return;
-    const HWND window = reinterpret_cast<HWND>(panel_->winId());
+    if (!t_.panel || block == blocking_) return;
+    const HWND window = reinterpret_cast<HWND>(t_.panel->winId());
     if (block)
       blocking_ = ::ShutdownBlockReasonCreate(window, L"Сохранение состояния программы QZ418") != FALSE;
     else
       ::ShutdownBlockReasonDestroy(window), blocking_ = false;
   }
 
-  QPointer<TMainForm> panel_;
-  std::function<void(bool)> requestExit_;
+  SessionEndTarget t_;
   bool asked_ = false, ended_ = false, blocking_ = false;
 };
 
 }  // namespace
 
-void closeOnSessionEnd(TMainForm* mainForm, std::function<void(bool queued)> requestExit) {
-  auto* session = new SessionEnd(mainForm, std::move(requestExit));
+std::function<void()> closeOnSessionEnd(const SessionEndTarget& target) {
+  auto* session = new SessionEnd(target);
   qApp->installNativeEventFilter(session);
-  QObject::connect(mainForm, &QObject::destroyed, qApp, [session] {
+  // The filter lives as long as the panel (which lives to the program's end).
+  QObject::connect(target.panel, &QObject::destroyed, qApp, [session] {
     qApp->removeNativeEventFilter(session);
     delete session;
   });
-  // The exit has saved: a closing console may let the system end the process.
-  QObject::connect(mainForm, &TMainForm::closed, [session] {
-    session->blockShutdown(false);
-    ::SetEvent(exitDone);
-  });
-  QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { ::SetEvent(exitDone); });
-  if (!consoleHeld) return;
-  auto* notifier = new QWinEventNotifier(consoleWake, mainForm);
-  QObject::connect(notifier, &QWinEventNotifier::activated, mainForm, [session] {
-    for (int n = consoleRequests.exchange(0); n > 0; --n) session->request();
-    if (consoleInsists.exchange(0) > 0) session->insist();
-  });
-  // Requests held during the start-up: the notifier reports the event set meanwhile.
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { ::SetEvent(exitDoneEvent); });
+  if (consoleHeld) {
+    auto* notifier = new QWinEventNotifier(consoleWake, target.panel);
+    // Requests held during the start-up: the notifier reports the event set meanwhile.
+    QObject::connect(notifier, &QWinEventNotifier::activated, target.panel, [session] {
+      for (int n = consoleRequests.exchange(0); n > 0; --n) session->request();
+      if (consoleInsists.exchange(0) > 0) session->insist();
+    });
+  }
+  QPointer<QWidget> panel = target.panel;
+  return [session, panel] {
+    if (panel) session->exitDone();
+  };
 }
 
 #endif

@@ -3,14 +3,23 @@
 // button does: the exchange stops and the state is saved.
 #ifdef _WIN32
 
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <functional>
 
-class TMainForm;
+// What the session's end acts on: the control panel, whether its exit is under way, and the
+// start-up's handling of a termination request. requestExit(queued): the first request closes
+// the panel (queued, or at once when queued is false), a later one while the exit runs makes it
+// answer its own boxes (the drive question: Yes) so that nothing waits for the operator.
+struct SessionEndTarget {
+  QPointer<QWidget> panel;
+  std::function<bool()> exitUnderWay;
+  std::function<void(bool queued)> requestExit;
+};
 
-// Call once the windows exist and the start-up has finished. requestExit(queued) is the
-// start-up's handling of a termination request: the first closes the panel (queued, or at once
-// when queued is false), a later one while the exit runs makes it answer its own boxes (the
-// drive question: Yes) so that nothing waits for the operator.
+// Installs the handling below for target; exitDone() must be called once the exit has saved
+// (the panel's "closed"). Returns that call.
 //
 // - Ctrl+C and Ctrl+Break in the program's console are one request each, like SIGINT on Linux;
 //   they are held from the program's start until this call, so that one during the start-up is
@@ -23,6 +32,17 @@ class TMainForm;
 //   then runs the exit before it returns, with the drive question answered, since the session
 //   ends the process right after. A session end another program cancels (WM_ENDSESSION with
 //   FALSE) changes nothing.
-void closeOnSessionEnd(TMainForm* mainForm, std::function<void(bool queued)> requestExit);
+std::function<void()> closeOnSessionEnd(const SessionEndTarget& target);
+
+// The start-up's call, once the windows exist and the start-up has finished, with its own
+// request handling: closeOnSessionEnd(mainForm, [mainForm, insistence](bool queued) {
+// requestExit(mainForm, insistence, queued); }). Panel: TMainForm (isClosing(), closed()).
+template <class Panel>
+void closeOnSessionEnd(Panel* panel, std::function<void(bool queued)> requestExit) {
+  QPointer<Panel> p(panel);
+  const std::function<void()> done =
+      closeOnSessionEnd({panel, [p] { return p && p->isClosing(); }, std::move(requestExit)});
+  QObject::connect(panel, &Panel::closed, panel, [done] { done(); });
+}
 
 #endif
