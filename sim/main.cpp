@@ -13,13 +13,22 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: qz418-sim [OPTION]...\n"
+#ifdef _WIN32
+    "Serves a virtual QZ418 synthesizer on a named pipe, named in the file NAME.pipe of the\n"
+    "virtual-device folder, where the QZ418 control program finds it as an attached synthesizer.\n"
+#else
     "Serves a virtual QZ418 synthesizer as a Unix socket NAME.sock in the virtual-device folder,\n"
     "where the QZ418 control program finds it as an attached synthesizer.\n"
+#endif
     "\n"
     "Options:\n"
     "  --name NAME         name of the device and its socket (default sim0)\n"
     "  --folder DIR        serve in DIR instead of the virtual-device folder\n"
+#ifdef _WIN32
+    "                      (%LOCALAPPDATA%\\qz418\\devices)\n"
+#else
     "                      ($XDG_RUNTIME_DIR/qz418, else /tmp/qz418-UID)\n"
+#endif
     "  --latency MS        delay each answer by MS milliseconds (0 to 3600000)\n"
     "  --drop-every N      leave every Nth request unanswered\n"
     "  --log FILE          write a line per command packet: milliseconds since start,\n"
@@ -38,7 +47,12 @@ constexpr const char* kUsage =
     "  hangup always       close every connection, and each new one as soon as it is\n"
     "                      accepted, until \"hangup never\"\n"
     "  garble              the next answer repeats an answered sequence number\n"
+#ifdef _WIN32
+    "  quit                end (so do Ctrl+C, Ctrl+Break and closing the console; end of\n"
+    "                      input does not)\n";
+#else
     "  quit                end (so do SIGINT, SIGTERM and SIGHUP; end of input does not)\n";
+#endif
 
 int usageError(const std::string& what) {
   std::fprintf(stderr, "qz418-sim: %s\n%s", what.c_str(), kUsage);

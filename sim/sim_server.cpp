@@ -1,3 +1,6 @@
+// The Unix-socket server; Windows has sim_pipe_server_win.cpp.
+#ifndef _WIN32
+
 #include "sim_server.h"
 
 #include <poll.h>
@@ -11,11 +14,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstring>
-#include <sstream>
 
 #include "platform/device_codes.h"
 #include "platform/virtual_device_folder.h"
@@ -31,13 +31,6 @@ long long monotonicMs() {
       .count();
 }
 
-template <typename T>
-bool parseNumber(const std::string& text, T* out) {
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, *out);
-  return ec == std::errc() && p == end;
-}
-
 bool fillAddress(const std::string& path, sockaddr_un* addr) {
   *addr = {};
   addr->sun_family = AF_UNIX;
@@ -50,39 +43,24 @@ bool fillAddress(const std::string& path, sockaddr_un* addr) {
 
 struct SimServer::Client {
   int fd = -1;
-  std::array<std::uint8_t, virtual_device::kRequestHeaderSize> header{};
-  std::size_t headerFill = 0;
-  std::uint32_t seq = 0, code = 0, length = 0;
-  std::size_t payloadFill = 0;
-  std::vector<std::uint8_t> payload;
+  RequestFramer framer;
   std::vector<std::uint8_t> out;  // the answer being written
   std::size_t outSent = 0;
   bool waiting = false;  // an answer is due at dueMs and not yet written
   long long dueMs = 0;
-  EndpointSizes sizes;  // per connection, as a driver keeps them per opened handle
   bool busy() const { return waiting || outSent < out.size(); }
 };
 
-SimServer::SimServer(SimOptions options) : options_(std::move(options)) {
-  startMs_ = monotonicMs();
-  synth_.onCommand = [this](const std::uint8_t* packet) { logCommand(packet); };
-}
+SimServer::SimServer(SimOptions options) : options_(options), device_(std::move(options)) {}
 
 SimServer::~SimServer() {
   unplug();
   if (signalFd_ >= 0) ::close(signalFd_);
-  if (log_) std::fclose(log_);
 }
-
-long long SimServer::elapsedMs() const { return monotonicMs() - startMs_; }
 
 bool SimServer::start() {
   const std::string& n = options_.name;
-  const bool nameOk = !n.empty() && n[0] != '.' && std::all_of(n.begin(), n.end(), [](char ch) {
-    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_' ||
-           ch == '-' || ch == '.';
-  });
-  if (!nameOk) {
+  if (!isValidSimName(n)) {
     std::fprintf(stderr, "qz418-sim: a name is letters, digits, '.', '_' and '-', not starting with '.'\n");
     return false;
   }
@@ -98,14 +76,7 @@ bool SimServer::start() {
                  folder_.c_str());
   socketPath_ = folder_ + "/" + n + virtual_device::kSocketSuffix;
 
-  if (!options_.logPath.empty()) {
-    log_ = std::fopen(options_.logPath.c_str(), "w");
-    if (!log_) {
-      std::fprintf(stderr, "qz418-sim: cannot write %s: %s\n", options_.logPath.c_str(),
-                   std::strerror(errno));
-      return false;
-    }
-  }
+  if (!device_.openLog()) return false;
 
   sigset_t set;
   sigemptyset(&set);
@@ -164,64 +135,40 @@ void SimServer::unplug() {
   if (::lstat(socketPath_.c_str(), &st) == 0 && st.st_ino == socketInode_) ::unlink(socketPath_.c_str());
 }
 
+void SimServer::hangUp() {
+  for (auto& c : clients_) ::close(c->fd), c->fd = -1;
+  std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->fd < 0; });
+}
+
 bool SimServer::command(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> w;
-  for (std::string s; in >> s;) w.push_back(s);
-  if (w.empty()) return true;
-  const std::string& cmd = w[0];
-  if (cmd == "scene" && w.size() == 2) {
-    unsigned v = 0;
-    if (!parseNumber(w[1], &v) || v > 255) return false;
-    synth_.setSceneRequest(std::uint8_t(v));
-  } else if (cmd == "pulse" && w.size() == 3) {
-    double volts = 0, us = 0;
-    if (!parseNumber(w[1], &volts) || !parseNumber(w[2], &us) || !std::isfinite(volts) ||
-        !std::isfinite(us) || us < 0)
+  switch (device_.command(line)) {
+    case SimDevice::Command::NotUnderstood:
       return false;
-    synth_.setPulse(volts, us);
-  } else if (cmd == "freq" && w.size() == 2) {
-    unsigned v = 0;
-    if (!parseNumber(w[1], &v) || v > 65535) return false;
-    synth_.setProbeFrequency(std::uint16_t(v));
-  } else if (cmd == "unplug" && w.size() == 1) {
-    unplug();
-    std::printf("qz418-sim: unplugged\n");
-  } else if (cmd == "plug" && w.size() == 1) {
-    plug();
-  } else if (cmd == "hangup" && (w.size() == 1 || (w.size() == 2 && (w[1] == "always" || w[1] == "never")))) {
-    // The device closes every connection but stays plugged in: it can be opened again.
-    // "always": it goes on closing each new one at once, a device that never gets a packet
-    // through while it stays listed; "never" ends that.
-    if (w.size() == 2) hangUpAlways_ = w[1] == "always";
-    if (w.size() == 1 || hangUpAlways_) {
-      for (auto& c : clients_) ::close(c->fd), c->fd = -1;
-      std::erase_if(clients_, [](const std::unique_ptr<Client>& c) { return c->fd < 0; });
-    }
-  } else if (cmd == "garble" && w.size() == 1) {
-    garbleNext_ = true;
-  } else if (cmd == "quit" && w.size() == 1) {
-    quit_ = true;
-  } else {
-    return false;
+    case SimDevice::Command::Unplug:
+      unplug();
+      std::printf("qz418-sim: unplugged\n");
+      break;
+    case SimDevice::Command::Plug:
+      plug();
+      break;
+    case SimDevice::Command::HangUp:
+      hangUp();
+      break;
+    case SimDevice::Command::Quit:
+      quit_ = true;
+      break;
+    case SimDevice::Command::Done:
+      break;
   }
   std::fflush(stdout);
   return true;
-}
-
-void SimServer::logCommand(const std::uint8_t* packet) {
-  if (!log_) return;
-  std::fprintf(log_, "%lld ", elapsedMs());
-  for (int i = 0; i < VirtualSynthesizer::kCommandSize; ++i) std::fprintf(log_, "%02x", packet[i]);
-  std::fputc('\n', log_);
-  std::fflush(log_);
 }
 
 void SimServer::acceptClients() {
   for (;;) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    if (hangUpAlways_ || clients_.size() >= kMaxClients) {
+    if (device_.hangUpAlways() || clients_.size() >= kMaxClients) {
       ::close(fd);
       continue;
     }
@@ -235,60 +182,28 @@ void SimServer::readClient(Client& c) {
   // Reads until one whole request is in or the socket runs dry; a frame over the limit
   // closes the connection (fd set to -1, removed by the loop).
   while (!c.busy()) {
-    std::uint8_t* dst;
-    std::size_t want;
-    if (c.headerFill < c.header.size()) {
-      dst = c.header.data() + c.headerFill;
-      want = c.header.size() - c.headerFill;
-    } else {
-      dst = c.payload.data() + c.payloadFill;
-      want = c.length - c.payloadFill;
+    const ssize_t n = ::recv(c.fd, c.framer.space(), c.framer.spaceSize(), 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+      ::close(c.fd);
+      c.fd = -1;
+      return;
     }
-    if (want > 0) {
-      const ssize_t n = ::recv(c.fd, dst, want, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    switch (c.framer.received(std::size_t(n))) {
+      case RequestFramer::Result::More:
+        continue;
+      case RequestFramer::Result::TooLong:
+        std::fprintf(stderr, "qz418-sim: request of %u bytes refused; connection closed\n", c.framer.length());
         ::close(c.fd);
         c.fd = -1;
         return;
-      }
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      if (c.headerFill < c.header.size()) {
-        c.headerFill += std::size_t(n);
-        if (c.headerFill < c.header.size()) continue;
-        c.seq = readLe32(c.header.data());
-        c.code = readLe32(c.header.data() + 4);
-        c.length = readLe32(c.header.data() + 8);
-        if (c.length > virtual_device::kMaxFrameLength) {
-          std::fprintf(stderr, "qz418-sim: request of %u bytes refused; connection closed\n", c.length);
-          ::close(c.fd);
-          c.fd = -1;
-          return;
-        }
-        c.payload.resize(c.length);
-        c.payloadFill = 0;
-        if (c.length > 0) continue;
-      } else {
-        c.payloadFill += std::size_t(n);
-        if (c.payloadFill < c.length) continue;
-      }
+      case RequestFramer::Result::Request:
+        break;
     }
-    // A whole request.
-    c.headerFill = 0;
-    const int error = synth_.handleRequest(c.code, c.payload.data(), c.length, c.sizes);
-    ++requests_;
-    if (options_.dropEvery && requests_ % options_.dropEvery == 0) continue;  // left unanswered
-    c.out.resize(virtual_device::kAnswerHeaderSize + c.length);
-    // A garbled answer carries the sequence number of the request before (0 for the first),
-    // which a client has already had its answer for.
-    writeLe32(c.out.data(), garbleNext_ ? c.seq - 1 : c.seq);
-    garbleNext_ = false;
-    writeLe32(c.out.data() + 4, std::uint32_t(error));
-    writeLe32(c.out.data() + 8, error ? 0 : c.length);
-    writeLe32(c.out.data() + 12, c.length);
-    if (c.length) std::memcpy(c.out.data() + virtual_device::kAnswerHeaderSize, c.payload.data(), c.length);
+    if (!device_.answer(c.framer, c.out)) continue;  // left unanswered
     c.outSent = 0;
     c.waiting = true;
     c.dueMs = monotonicMs() + options_.latencyMs;
@@ -388,3 +303,5 @@ int SimServer::run() {
   unplug();
   return 0;
 }
+
+#endif

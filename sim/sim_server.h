@@ -1,7 +1,12 @@
 #pragma once
 // qz418-sim's socket server: one listening socket in the virtual-device folder, any number
 // of connections (the program's own plus the short probes of enumeration), each answered
-// in order, one request at a time, by the same synthesizer.
+// in order, one request at a time, by the same synthesizer. Windows has its named-pipe server
+// under the same name.
+
+#ifdef _WIN32
+#include "sim_pipe_server_win.h"
+#else
 
 #include <cstdint>
 #include <cstdio>
@@ -9,16 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device_request.h"
-#include "platform/virtual_device_synth.h"
-
-struct SimOptions {
-  std::string name = "sim0";
-  std::string folder;      // empty: the program's virtual-device folder
-  int latencyMs = 0;       // delay before each answer
-  unsigned dropEvery = 0;  // leave every Nth request unanswered; 0: answer all
-  std::string logPath;     // one line per command packet; empty: no log
-};
+#include "sim_device.h"
 
 class SimServer {
  public:
@@ -44,13 +40,11 @@ class SimServer {
   void acceptClients();
   void readClient(Client& c);
   void writeClient(Client& c);
-  void answer(Client& c);
   void readStdin();
-  void logCommand(const std::uint8_t* packet);
-  long long elapsedMs() const;
+  void hangUp();
 
   SimOptions options_;
-  VirtualSynthesizer synth_;
+  SimDevice device_;
   std::string folder_, socketPath_;
   int listenFd_ = -1;
   unsigned long long socketInode_ = 0;
@@ -59,9 +53,6 @@ class SimServer {
   bool quit_ = false;
   std::string stdinLine_;
   std::vector<std::unique_ptr<Client>> clients_;
-  unsigned long long requests_ = 0;
-  bool garbleNext_ = false;  // the next answer repeats an answered sequence number
-  bool hangUpAlways_ = false;  // every connection is closed as soon as it is accepted
-  std::FILE* log_ = nullptr;
-  long long startMs_ = 0;
 };
+
+#endif
