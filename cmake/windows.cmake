@@ -63,12 +63,16 @@ set(QZ_BENCHMARKS OFF CACHE BOOL "Build the benchmarks" FORCE)
 
 # Each program gets the manifest (asInvoker, Windows 10) and version resource.
 set(QZ_WIN_RC ${CMAKE_SOURCE_DIR}/packaging/windows/qz418.rc)
+if(EXISTS ${QZ_WIN_RC})
+  string(REPLACE "." "," rc_version "${PROJECT_VERSION}.0.0")
+  set_property(SOURCE ${QZ_WIN_RC} APPEND PROPERTY COMPILE_DEFINITIONS
+    QZ418_VERSION_RC=${rc_version} QZ418_VERSION_TEXT="${PROJECT_VERSION}")
+  # windres looks for the manifest the script names in its include folders.
+  set_property(SOURCE ${QZ_WIN_RC} APPEND PROPERTY INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/packaging/windows)
+endif()
 function(qz_windows_resources target)
   if(EXISTS ${QZ_WIN_RC})
-    string(REPLACE "." "," rc_version "${PROJECT_VERSION}.0.0")
     target_sources(${target} PRIVATE ${QZ_WIN_RC})
-    set_property(SOURCE ${QZ_WIN_RC} APPEND PROPERTY COMPILE_DEFINITIONS
-      QZ418_VERSION_RC=${rc_version} QZ418_VERSION_TEXT="${PROJECT_VERSION}")
   endif()
 endfunction()
 

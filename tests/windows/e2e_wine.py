@@ -165,11 +165,25 @@ class Session:
             raise Failure("%s: a packet of %d hex digits: %s" % (self.name, len(first), first))
         if scene_of(first) != 1:
             raise Failure("%s: the first packet does not carry the panel's defaults: %s" % (self.name, first))
+        # A request acts once; a report without one (scene 0) re-arms it.
         for scene in (3, 5):
             self.sim_says("scene %d" % scene)
             wait_for("%s: the packet of scene %d" % (self.name, scene),
                      lambda: any(scene_of(p) == scene for p in packets(self.log)), 60)
+            count = len(packets(self.log))
+            self.sim_says("scene 0")
+            wait_for(self.name + ": packets after the scene", lambda: len(packets(self.log)) >= count + 3, 60)
         self.close_program()
+        # Every packet is one of the scenes, in the order they were asked for.
+        order = []
+        for i, p in enumerate(packets(self.log)):
+            scene = scene_of(p)
+            if scene == 0:
+                raise Failure("%s: packet %d is none of the scenes: %s" % (self.name, i, p))
+            if not order or order[-1] != scene:
+                order.append(scene)
+        if order != [1, 3, 5]:
+            raise Failure("%s: the packets went through scenes %s, not 1, 3, 5" % (self.name, order))
         files = {}
         for name in ("qz418.ini", "Scenes.ini"):
             path = os.path.join(self.app, name)
