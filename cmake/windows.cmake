@@ -65,8 +65,10 @@ set(QZ_BENCHMARKS OFF CACHE BOOL "Build the benchmarks" FORCE)
 set(QZ_WIN_RC ${CMAKE_SOURCE_DIR}/packaging/windows/qz418.rc)
 if(EXISTS ${QZ_WIN_RC})
   string(REPLACE "." "," rc_version "${PROJECT_VERSION}.0.0")
+  # windres hands the definitions to the preprocessor through a shell, which takes one level of
+  # quotes off: the text's quotes come escaped.
   set_property(SOURCE ${QZ_WIN_RC} APPEND PROPERTY COMPILE_DEFINITIONS
-    QZ418_VERSION_RC=${rc_version} QZ418_VERSION_TEXT="${PROJECT_VERSION}")
+    QZ418_VERSION_RC=${rc_version} "QZ418_VERSION_TEXT=\\\"${PROJECT_VERSION}\\\"")
   # windres looks for the manifest the script names in its include folders.
   set_property(SOURCE ${QZ_WIN_RC} APPEND PROPERTY INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/packaging/windows)
 endif()
