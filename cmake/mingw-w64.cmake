@@ -17,7 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
-find_program(QZ_WINE NAMES wine64 wine)
+# Debian's wine64 package puts the loader outside PATH.
+find_program(QZ_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(QZ_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QZ_WINE})
 endif()

@@ -3,11 +3,10 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <clocale>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 #include <string>
 
 // ---------------------------------------------------------------------------------------------------------
@@ -373,12 +372,10 @@ QString formatFloat(QStringView pattern, long double value, const FormatSettings
 // ---------------------------------------------------------------------------------------------------------
 // Parsers
 
-namespace {
+// Device counts need the x87 extended type on every platform (MinGW's long double is it too).
+static_assert(LDBL_MANT_DIG == 64, "long double must be the 80-bit extended type");
 
-locale_t cNumericLocale() {
-  static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-  return loc;
-}
+namespace {
 
 // Short texts are converted from the stack; the command-line tools feed millions of lines through here.
 class CharBuffer {
@@ -401,10 +398,48 @@ class CharBuffer {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The C library reads the decimal point of the process's locale (Qt sets it from the
+// environment: a Russian one reads "1.5" as 1), and a per-call C locale (strtold_l) does not
+// exist everywhere. A number without a point reads the same in every locale, so the point is
+// moved into the exponent: "-12.5e3" becomes "-125e2". strtold then rounds the whole digit
+// string once, to the 64-bit mantissa of the extended type, as it would the original.
+// s[0..len) is [-+]?d*(.d*)?([eE][-+]?d+)? with a mantissa digit, already checked.
+long double convertChecked(const char* s, size_t len) {
+  CharBuffer buf(len + 24);
+  char* out = buf.data();
+  size_t n = 0;
+  size_t i = 0;
+  if (s[i] == '-' || s[i] == '+') out[n++] = s[i++];
+  long long shift = 0;  // digits after the point, taken off the exponent
+  bool afterPoint = false;
+  for (; i < len && s[i] != 'e' && s[i] != 'E'; ++i) {
+    if (s[i] == '.') {
+      afterPoint = true;
+      continue;
+    }
+    out[n++] = s[i];
+    if (afterPoint) ++shift;
+  }
+  long long exponent = 0;
+  if (i < len) {
+    ++i;
+    const bool negative = s[i] == '-';
+    if (s[i] == '-' || s[i] == '+') ++i;
+    // Far beyond any extended value (about 1e+-4951 with the longest digit strings a field takes);
+    // saturating keeps the sum from overflowing.
+    constexpr long long kSaturated = 1000000000LL;
+    for (; i < len; ++i) exponent = std::min(kSaturated, exponent * 10 + (s[i] - '0'));
+    if (negative) exponent = -exponent;
+  }
+  exponent -= shift;
+  if (exponent != 0) n += size_t(std::snprintf(out + n, 24, "e%lld", exponent));
+  out[n] = '\0';
+  return std::strtold(out, nullptr);
+}
+
 // s[0..len) must be [-+]?d*(.d*)?([eE][-+]?d+)? with at least one mantissa digit. With
 // emptyExponentIsZero an exponent without digits ("1E", "1E-") is cut off instead of rejected,
 // and a number beyond the extended range gives +-infinity instead of nullopt.
-// s must have room for a terminating NUL at s[len].
 std::optional<long double> convert(char* s, size_t len, bool fieldText) {
   const bool emptyExponentIsZero = fieldText;
   size_t i = 0;
@@ -426,10 +461,8 @@ std::optional<long double> convert(char* s, size_t len, bool fieldText) {
       return std::nullopt;
   }
   if (i != len) return std::nullopt;
-  s[end] = '\0';
-  char* stop = nullptr;
-  const long double v = strtold_l(s, &stop, cNumericLocale());
-  if (stop != s + end || (std::isinf(v) && !fieldText)) return std::nullopt;
+  const long double v = convertChecked(s, end);
+  if (std::isinf(v) && !fieldText) return std::nullopt;
   return v;
 }
 

@@ -18,6 +18,11 @@ const char* const kUsage =
     "  --scpi                 accept SCPI commands over TCP (port 5025, loopback only)\n"
     "  --scpi-port PORT       TCP port of the SCPI server (implies --scpi)\n"
     "  --scpi-listen ADDRESS  address the SCPI server listens on (implies --scpi)\n"
+#ifdef _WIN32
+    // No portmapper and no Avahi on Windows: only the raw SCPI socket is served.
+    "                         (Windows: SCPI socket only; VXI-11 and the LAN announcement\n"
+    "                         by mDNS are not available)\n"
+#endif
     "  -h, --help             show this help and exit\n"
     "  -v, --version          show the version and exit\n";
 

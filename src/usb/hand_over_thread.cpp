@@ -1,36 +1,14 @@
 #include "usb/hand_over_thread.h"
 
-#include <QSocketNotifier>
-#include <QtGlobal>
+#include "usb/hand_over_waker.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-HandOverThread::HandOverThread() {
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) {
-    // Without the wake-up the steps still run, but only while the main thread waits in waitFor().
-    qWarning("HandOverThread: eventfd failed: %s", std::strerror(errno));
-    return;
-  }
-  notifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-    std::uint64_t count;
-    while (::read(wakeFd_, &count, sizeof count) > 0) {
-    }
-    runPendingStep();
-  });
-}
+HandOverThread::HandOverThread() : waker_(std::make_unique<HandOverWaker>([this] { runPendingStep(); })) {}
 
 HandOverThread::~HandOverThread() {
   // A derived class has already ended the body (endBeforeDestruction); this covers a thread
   // that was never started.
   if (thread_.joinable()) thread_.join();
-  notifier_.reset();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
+  waker_.reset();
 }
 
 void HandOverThread::endBeforeDestruction() {
@@ -96,12 +74,7 @@ void HandOverThread::body() {
   changed_.notify_all();
 }
 
-void HandOverThread::wake() {
-  if (wakeFd_ < 0) return;
-  const std::uint64_t one = 1;
-  // EAGAIN only when the counter is saturated: the main thread is woken anyway.
-  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-}
+void HandOverThread::wake() { waker_->wake(); }
 
 void HandOverThread::synchronize(const std::function<void()>& step) {
   std::unique_lock lock(mutex_);

@@ -3,8 +3,9 @@
 // done, in the manner of the classic "created suspended / Resume / Terminate / WaitFor /
 // Synchronize" thread class.
 //
-// Hand-over: the worker parks a pointer to the step, wakes the main thread through an
-// eventfd watched by a socket notifier (no allocation, unlike a posted event) and waits on a
+// Hand-over: the worker parks a pointer to the step, wakes the main thread through a
+// HandOverWaker (an eventfd watched by a socket notifier on Linux, an event object watched by
+// an event notifier on Windows: no allocation, unlike a posted event) and waits on a
 // condition variable. The main thread runs the step from its event loop, or from waitFor()
 // while it waits for the worker's end, so stopping never needs a nested event loop. An
 // exception thrown by a step is carried back and rethrown on the worker.
@@ -25,7 +26,7 @@
 #include <mutex>
 #include <thread>
 
-class QSocketNotifier;
+class HandOverWaker;
 
 class HandOverThread {
  public:
@@ -88,7 +89,6 @@ class HandOverThread {
   std::atomic<std::int64_t> busyNs_{0};
   std::atomic<std::uint64_t> stepsRun_{0};
 
-  int wakeFd_ = -1;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<HandOverWaker> waker_;
   std::thread thread_;
 };

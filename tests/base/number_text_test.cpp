@@ -162,6 +162,16 @@ TEST(ParseDecimal, Table) {
       {"1E4933", {}},      {"", {}},            {"-", {}},              {".", {}},
       {" 1", {}},          {"1 ", {}},          {"1e", {}},             {"1e-", {}},
       {"1,5", {}},         {"nan", {}},         {"0x1p3", {}},          {"1e5x", {}},
+      // The point moves into the exponent before conversion: the digits after it, the exponent
+      // and the extended type's 64-bit mantissa must all survive the move.
+      {"123.456e-2", 1.23456L},
+      {"0.00001e4937", 1e4932L},
+      {"1000e4929", 1e4932L},
+      {"1234567890.123456789", 1234567890.123456789L},  // not a double: needs 64 mantissa bits
+      {"-0.1000000000000000000000000000001", -0.1000000000000000000000000000001L},
+      {"0.1e-4945", 1e-4946L},  // subnormal
+      {"1e-99999999999999999999", 0},
+      {"1e99999999999999999999", {}},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(parseDecimal(text), expected) << text;
   EXPECT_EQ(parseDecimal(std::string_view("12345", 2)), 12);  // not NUL-terminated
@@ -229,7 +239,9 @@ TEST(Parsers, IgnoreGlobalLocale) {
 }
 
 TEST(Parsers, IgnoreCommaNumericLocale) {
-  const char* const names[] = {"de_DE.UTF-8", "ru_RU.UTF-8", "fr_FR.UTF-8", "de_DE", "ru_RU", "fr_FR"};
+  // The last two are the Windows C library's names.
+  const char* const names[] = {"de_DE.UTF-8", "ru_RU.UTF-8", "fr_FR.UTF-8", "de_DE",
+                               "ru_RU",       "fr_FR",       "Russian_Russia.1251", "German_Germany.1252"};
   provideCommaLocales();
   GlobalLocale guard;
   for (const char* name : names) {

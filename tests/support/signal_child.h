@@ -4,13 +4,19 @@
 // a group or every process: a QProcess reports 0 once its program has ended. So a signal goes
 // only to a program the test started and has not yet reaped, and nowhere else.
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+// Windows has no signals to send: a test that needs one is Linux-only (cmake/windows.cmake).
+inline ::testing::AssertionResult signalChild(const QProcess&, int sig) {
+  return ::testing::AssertionFailure() << "no signal " << sig << " on Windows";
+}
+#else
+#include <sys/types.h>
+#include <unistd.h>
 
 // The parent of a live or not yet reaped process, from /proc; 0 when there is no such process.
 inline pid_t parentOf(pid_t pid) {
@@ -34,3 +40,4 @@ inline ::testing::AssertionResult signalChild(const QProcess& p, int sig) {
   if (::kill(pid, sig) != 0) return ::testing::AssertionFailure() << "kill(" << pid << ") failed";
   return ::testing::AssertionSuccess();
 }
+#endif
