@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <algorithm>
 
 #include "persist/atomic_write.h"
+#include "platform/executable_path.h"
 
 namespace {
 
@@ -42,9 +44,10 @@ AtomicWriteSync setAtomicWriteSync(AtomicWriteSync sync) {
   return old;
 }
 
-QByteArray unfinishedSaveCopyName(const QByteArray& fileName) { return '.' + fileName + ".before-save~"; }
-
-bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error) {
+bool writeFileAtomically(const QString& path, QByteArrayView data, QString* error, QString* refusedLink) {
+  // Windows programs see no symbolic links here that another user could plant in a shared
+  // folder the way Linux sticky folders allow: nothing is refused by owner.
+  if (refusedLink) refusedLink->clear();
   auto fail = [&](const QString& why) {
     if (error) *error = why;
     return false;
@@ -100,6 +103,34 @@ bool writeFileAtomically(const QString& path, QByteArrayView data, QString* erro
   return true;
 }
 
-// No in-place saves on Windows, so there is never a copy of an unfinished one to recover.
-UnfinishedSave recoverUnfinishedSave(const QString&) { return {}; }
+// No in-place saves on Windows, so there is never a record of an unfinished one to judge.
+UnfinishedWrite recoverUnfinishedWrite(const QString&) { return {}; }
+
+QString keepDatedCopy(const QString& originalPath, QByteArrayView bytes, QString* error) {
+  const QString folder = privateStateFolder(true);
+  if (folder.isEmpty()) {
+    if (error) *error = QStringLiteral("no private state folder");
+    return QString();
+  }
+  const QString base = folder + QLatin1Char('/') + QFileInfo(originalPath).fileName() + QLatin1Char('.') +
+                       QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+  for (int n = 1; n < 1000; ++n) {
+    const QString name = base + (n > 1 ? QLatin1Char('-') + QString::number(n) : QString()) + QStringLiteral(".kept");
+    const std::wstring nameW = native(name);
+    HANDLE h = ::CreateFileW(nameW.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      break;
+    }
+    DWORD written = 0;
+    const bool ok = ::WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                    written == DWORD(bytes.size()) && ::FlushFileBuffers(h);
+    ::CloseHandle(h);
+    if (ok) return name;
+    ::DeleteFileW(nameW.c_str());
+    break;
+  }
+  if (error) *error = systemMessage(::GetLastError());
+  return QString();
+}
 #endif

@@ -183,6 +183,16 @@ bool createPrivateFolder(const QString& folder) {
   return QFileInfo(clean).isDir();
 }
 
+// Records of unfinished saves and copies of files kept aside: the user's local (not roaming)
+// application data, which only the user can read.
+QString privateStateFolder(bool create) {
+  const QString base = knownFolder(FOLDERID_LocalAppData);
+  if (base.isEmpty()) return QString();
+  const QString folder = base + QStringLiteral("/qz418/state");
+  if (create && !createPrivateFolder(folder)) return QString();
+  return QFileInfo(folder).isDir() ? folder : QString();
+}
+
 namespace {
 QString& stateFolderOverride() {
   static QString folder;
