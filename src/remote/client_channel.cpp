@@ -142,7 +142,7 @@ void ClientChannel::accept() {
     applyKeepAlive(socket, limits_.keepAlive);
     Client* raw = c.get();
     connect(socket, &QTcpSocket::readyRead, raw, [this, raw] {
-      acknowledgeAtOnce(raw->socket_);
+      if (limits_.quickAck) acknowledgeAtOnce(raw->socket_);
       wake(*raw);
     });
     connect(socket, &QTcpSocket::bytesWritten, raw, [this, raw] {

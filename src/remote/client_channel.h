@@ -97,6 +97,9 @@ class ClientChannel : public QObject {
     qint64 pauseOutput = 1024 * 1024;        // unsent bytes above which a connection waits
     std::int64_t idleLimitMs = defaultIdleLimitMs();
     KeepAlive keepAlive;
+    // Acknowledge every read at once (clients that send a command in pieces with Nagle on); a
+    // protocol whose every call has a reply lets the acknowledgement ride on it instead.
+    bool quickAck = true;
   };
   // 10 minutes, or QZ418_REMOTE_IDLE_MS for the end-to-end tests that cannot wait that long.
   static std::int64_t defaultIdleLimitMs();

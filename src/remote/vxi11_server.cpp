@@ -22,6 +22,7 @@ ClientChannel::Limits limits() {
   ClientChannel::Limits l;
   l.maxConnections = Vxi11Server::kMaxConnections;
   l.readBuffer = qint64(Vxi11Server::kMaxRecord) + 8;  // no further ahead than one record
+  l.quickAck = false;
   return l;
 }
 }  // namespace
