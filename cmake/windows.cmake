@@ -24,6 +24,7 @@ set(QZ_LINUX_ONLY
   tests/persist/form_state_test.cpp
   tests/persist/ini_file_test.cpp
   tests/platform/virtual_device_sim_test.cpp
+  tests/platform/device_record_test.cpp
   tests/platform/single_instance_test.cpp
   tests/rxview/rx_export_test.cpp
   tests/e2e/damaged_files_e2e_test.cpp
