@@ -18,9 +18,23 @@ set(QZ_LINUX_ONLY
   src/remote/onc_rpc.cpp
   src/remote/discovery_poll.cpp
   src/remote/discovery_publisher.cpp
+  # Their headers too: moc would otherwise build the Q_OBJECT classes' tables without them.
+  src/platform/linux_usb_enumerator.h
+  src/platform/linux_usb_transport.h
+  src/platform/device_change_monitor.h
+  src/platform/virtual_device_transport.h
+  src/platform/virtual_device_enumerator.h
+  src/remote/vxi11_protocol.h
+  src/remote/vxi11_registration.h
+  src/remote/vxi11_server.h
+  src/remote/onc_rpc.h
+  src/remote/discovery_poll.h
+  src/remote/discovery_publisher.h
   # Tests of Linux-only behaviour: Unix sockets, groups and permission bits, the Unix-socket
   # simulator, process signals and the Linux state rules (Windows has tests of its own for the
   # pipe, the state place and the session's end).
+  tests/persist/drive_type_test.cpp
+  tests/remote/vxi11_server_test.cpp
   tests/persist/form_state_test.cpp
   tests/persist/ini_file_test.cpp
   tests/platform/virtual_device_sim_test.cpp

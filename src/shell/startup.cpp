@@ -1,8 +1,10 @@
 #include "shell/startup.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <QFileInfo>
@@ -31,6 +33,9 @@
 #include "shell/exit_boxes.h"
 #include "shell/program_windows.h"
 #include "shell/scripted_dialogs.h"
+#ifdef _WIN32
+#include "shell/session_end_win.h"
+#endif
 #include "usb/link_form.h"
 #include "widgets/dialogs.h"
 
@@ -90,6 +95,16 @@ void requestExit(TMainForm* mainForm, ExitBoxes* boxes, bool queued) {
       queued);
 }
 
+#ifdef _WIN32
+// Windows has no termination signals: the console's Ctrl+C, its closing and the session's end
+// reach the exit through closeOnSessionEnd(); there is nothing to hold, ignore or keep.
+void holdTerminationSignals(bool) {}
+void ignoreBrokenPipes() {}
+std::vector<int> ignoredTerminationSignals() { return {}; }
+void closeOnSignals(TMainForm* mainForm, ExitBoxes* insistence, const std::vector<int>&) {
+  closeOnSessionEnd(mainForm, [mainForm, insistence](bool queued) { requestExit(mainForm, insistence, queued); });
+}
+#else
 // The termination signals end the program the way its exit button does, so the state is saved
 // when the machine shuts down or a service manager stops it (TERM), on Ctrl+C (INT) and when
 // its terminal or SSH session goes (HUP). The handler only writes to a pipe; the main thread
@@ -157,6 +172,8 @@ void closeOnSignals(TMainForm* mainForm, ExitBoxes* insistence, const std::vecto
   for (const int sig : kTerminationSignals)
     if (std::find(keepIgnored.begin(), keepIgnored.end(), sig) == keepIgnored.end()) sigaction(sig, &sa, nullptr);
 }
+
+#endif
 
 }  // namespace
 
