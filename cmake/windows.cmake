@@ -118,3 +118,15 @@ function(qz_windows_install)
     endif()
   endforeach()
 endfunction()
+
+# Test cases that need native windows: the session's end, the simulator's broadcasts and the
+# events window's messages. They run on the windows platform (wine's Xvfb), not offscreen.
+set(QZ_WINE_NATIVE_platform WindowsVirtualSim.*)
+set(QZ_WINE_NATIVE_shell WindowsSessionEnd.*)
+set(QZ_WINE_NATIVE_usb WinChangeMonitor.*:DriverBackend.*)
+# Under wine the offscreen platform finds none of the system's fonts, so tests that measure
+# captions and elided texts run on the windows platform with wine's fonts.
+set(QZ_WINE_PLATFORM_widgets windows)
+set(QZ_WINE_PLATFORM_panel windows)
+# Linux-only cases inside portable test files: the Russian C locale made with localedef.
+set(QZ_WINE_SKIP_remote PanelInstrumentTest.EveryNodeOnBothChannelsSetsAndAnswersInShortAndLongForm)

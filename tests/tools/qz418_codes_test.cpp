@@ -19,7 +19,12 @@ CodesRun runCodes(const QByteArray& input) {
   p.write(input);
   p.closeWriteChannel();
   EXPECT_TRUE(p.waitForFinished(10000));
-  return {QString::fromLatin1(p.readAllStandardOutput()), p.exitCode()};
+  QString out = QString::fromLatin1(p.readAllStandardOutput());
+#ifdef _WIN32
+  // A Windows console program ends its lines with CR LF.
+  out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+#endif
+  return {out, p.exitCode()};
 }
 
 }  // namespace
