@@ -27,6 +27,7 @@ set(QZ_LINUX_ONLY
   tests/platform/device_record_test.cpp
   tests/platform/single_instance_test.cpp
   tests/rxview/rx_export_test.cpp
+  tests/remote/vxi11_server_test.cpp
   tests/e2e/damaged_files_e2e_test.cpp
   tests/e2e/exit_signals_e2e_test.cpp
   tests/e2e/link_e2e_test.cpp
