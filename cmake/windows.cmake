@@ -23,6 +23,7 @@ set(QZ_LINUX_ONLY
   # pipe, the state place and the session's end).
   tests/persist/form_state_test.cpp
   tests/persist/ini_file_test.cpp
+  tests/persist/drive_type_test.cpp
   tests/platform/virtual_device_sim_test.cpp
   tests/platform/device_record_test.cpp
   tests/platform/single_instance_test.cpp
