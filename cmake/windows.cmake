@@ -106,3 +106,15 @@ function(qz_windows_install)
     endif()
   endforeach()
 endfunction()
+
+# Cases that cannot hold under wine, left out of the Windows run by folder (gtest filters):
+# - wine's substitute fonts are wider than the captions' room (the Linux run checks the fit);
+# - a Russian locale made by localedef exists only on Linux;
+# - qz418-codes.exe writes its lines with CR LF, as Windows console programs do (the test
+#   compares with LF);
+# - Windows' 15.6 ms timer tick: a wait of 123 ms may end 0.5 ms early by the steady clock.
+set(QZ_WINE_SKIP_widgets MessageForm.TextSetWhileHiddenIsShownNextTime)
+set(QZ_WINE_SKIP_panel Panel.FrequencyCaptionsAndTheCalibrationNoticeFitTheirPlaces)
+set(QZ_WINE_SKIP_remote PanelInstrumentTest.EveryNodeOnBothChannelsSetsAndAnswersInShortAndLongForm)
+set(QZ_WINE_SKIP_tools Qz418Codes.KnownValuesAndLineHandling Qz418Codes.UnreadableLinesKeepTheOutputAligned)
+set(QZ_WINE_SKIP_usb IssueRequest.PassesTheRequestThroughAndReturnsTheTransportsCode)
