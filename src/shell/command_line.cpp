@@ -43,6 +43,12 @@ std::optional<int> parseCommandLine(const QStringList& arguments, CommandLine& o
   const QCommandLineOption listen(QStringLiteral("scpi-listen"), QString(), QStringLiteral("ADDRESS"));
   const QCommandLineOption unattended(QStringLiteral("unattended"));
   p.addOptions({help, version, unattended, scpi, port, listen});
+#ifdef _WIN32
+  // Qt's own "-platform NAME", which QApplication takes from the arguments itself: on Windows
+  // there is no QT_QPA_PLATFORM to read under wine, so tests and stations name it here.
+  const QCommandLineOption platform(QStringLiteral("platform"), QString(), QStringLiteral("NAME"));
+  p.addOption(platform);
+#endif
   if (!p.parse(QStringList{QStringLiteral("qz418")} + arguments)) return usageError(p.errorText());
   if (!p.positionalArguments().isEmpty())
     return usageError(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());

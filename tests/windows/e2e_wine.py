@@ -93,14 +93,15 @@ class Session:
             f.write(SCENES_INI)
         self.log = os.path.join(self.work, "packets.log")
         self.env = dict(os.environ)
-        self.env.update(HOME=os.path.join(self.work, "home"), XDG_CONFIG_HOME=os.path.join(self.work, "home"),
-                        LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        self.env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
         for k in ("LANGUAGE", "LC_NUMERIC"):
             self.env.pop(k, None)
         if windows:
             # The Windows programs read the folder as a Windows path (wine maps / to Z:).
             self.env["XDG_RUNTIME_DIR"] = "Z:" + self.run.replace("/", "\\")
         else:
+            # Wine needs the real home (its prefix's owner); the Linux program gets a scratch one.
+            self.env.update(HOME=os.path.join(self.work, "home"), XDG_CONFIG_HOME=os.path.join(self.work, "home"))
             self.env["XDG_RUNTIME_DIR"] = self.run
             self.env["QT_QPA_PLATFORM"] = "offscreen"
         self.sim_proc = None
@@ -111,8 +112,10 @@ class Session:
 
     def start(self):
         self.sim_proc = subprocess.Popen(self.command(self.sim, "--name", "sim0", "--log", self.sim_path(self.log)),
-                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=self.env, cwd=self.work)
-        args = ["--unattended"] + (["-platform", "offscreen"] if self.windows else [])
+                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=self.env, cwd=self.work,
+                                         stderr=open(os.path.join(self.work, "sim-stderr.txt"), "wb"))
+        # Real windows (on the display wine-run gives), so that the close reaches the panel.
+        args = ["--unattended"] + (["-platform", "windows"] if self.windows else [])
         self.proc = subprocess.Popen(self.command(self.program, *args), env=self.env, cwd=self.app,
                                      stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.work, "stderr.txt"), "wb"))
 
@@ -149,12 +152,19 @@ class Session:
                 self.sim_proc.kill()
                 self.sim_proc.wait()
         if self.proc and self.proc.poll() is None:
+            if self.windows:
+                # The Windows process lives in wine's server, not under wine-run.
+                subprocess.run([WINE_RUN, "taskkill.exe", "/f", "/im", os.path.basename(self.program)], env=self.env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
             self.proc.kill()
             self.proc.wait()
 
     def stderr(self):
-        with open(os.path.join(self.work, "stderr.txt"), "rb") as f:
-            return f.read().decode("utf-8", "replace")
+        out = ""
+        for name in ("sim-stderr.txt", "stderr.txt"):
+            with open(os.path.join(self.work, name), "rb") as f:
+                out += name + ":\n" + f.read().decode("utf-8", "replace")
+        return out
 
     def exercise(self):
         """The session; returns the exit's files as {name: bytes}."""
