@@ -125,10 +125,10 @@ endfunction()
 set(QZ_WINE_NATIVE_platform WindowsVirtualSim.*)
 set(QZ_WINE_NATIVE_shell WindowsSessionEnd.*)
 set(QZ_WINE_NATIVE_usb WinChangeMonitor.*:DriverBackend.*)
-# Under wine the offscreen platform finds none of the system's fonts, so tests that measure
-# captions and elided texts run on the windows platform with wine's fonts.
-set(QZ_WINE_PLATFORM_widgets windows)
-set(QZ_WINE_PLATFORM_panel windows)
+# Under wine the offscreen platform finds none of the system's fonts and wine's substitutes are
+# wider than the captions' room: the checks of caption fit and elided texts run on Linux only.
+set(QZ_WINE_SKIP_widgets MessageForm.TextSetWhileHiddenIsShownNextTime)
+set(QZ_WINE_SKIP_panel Panel.FrequencyCaptionsAndTheCalibrationNoticeFitTheirPlaces)
 # Linux-only cases inside portable test files: the Russian C locale made with localedef.
 set(QZ_WINE_SKIP_remote PanelInstrumentTest.EveryNodeOnBothChannelsSetsAndAnswersInShortAndLongForm)
 # Windows' 15.6 ms timer tick: a wait of 123 ms may end 0.5 ms early by the steady clock.
