@@ -1,7 +1,8 @@
 // The synthesizer driver's back end through its one seam, the table of system calls: a
 // stand-in plays the device-setup library and the driver, checks every call and request to
 // the byte and answers from a scripted synthesizer. Discovery, the exchange cycle, a removal
-// and a new device.
+// and a new device, and the hidden events window on top of it all. The window-system cases
+// need the windows platform (-platform windows) and skip themselves elsewhere.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
