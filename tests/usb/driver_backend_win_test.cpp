@@ -1,17 +1,22 @@
 // The synthesizer driver's back end through its one seam, the table of system calls: a
 // stand-in plays the device-setup library and the driver, checks every call and request to
 // the byte and answers from a scripted synthesizer. Discovery, the exchange cycle, a removal
-// and a new device.
+// and a new device, and the hidden events window on top of it all. The window-system cases
+// need the windows platform (-platform windows) and skip themselves elsewhere.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <QGuiApplication>
+#include <QTemporaryDir>
 #include <deque>
 #include <map>
 #include <set>
 
+#include "platform/devices.h"
 #include "platform/windows_driver_enumerator_win.h"
 #include "platform/windows_driver_transport_win.h"
+#include "usb/link_form.h"
 #include "usb/pnp_info.h"
 #include "usb/usb_thread.h"
 #include "usb_fakes.h"
@@ -520,6 +525,65 @@ TEST_F(DriverBackend, CycleThroughTheDriverThenRemovalAndANewDevice) {
   }
   // Every handle made was closed: the sets, both devices, their events.
   for (const Object& o : system.objects) EXPECT_FALSE(o.open) << o.kind;
+  EXPECT_EQ(system.violations, std::vector<std::string>{});
+}
+
+// The events window on the driver's back end and the system's change monitor, hidden all along:
+// each device-change message sent or posted to it is one logged sequence, which finds the
+// synthesizer gone and then a new one.
+TEST_F(DriverBackend, HiddenEventsWindowFollowsDeviceChangeMessages) {
+  if (QGuiApplication::platformName() != QLatin1String("windows"))
+    GTEST_SKIP() << "needs the windows platform (-platform windows)";
+  system.present = {fullSynthesizer()};
+  QTemporaryDir dir;
+  LinkPlatform p;
+  p.makeEnumerator = [this] { return std::make_unique<WinDriverEnumerator>(calls); };
+  p.openTransport = [this](const QString& path, int* error) -> std::unique_ptr<DeviceTransport> {
+    return WinDriverTransport::open(calls, path, error);
+  };
+  p.makeChangeMonitor = [](QObject* parent) { return makeSystemChangeMonitor(parent); };
+  p.stateFile = dir.filePath(QStringLiteral("state.ini"));
+  TLinkForm form(std::move(p));
+  const HWND handle = reinterpret_cast<HWND>(form.internalWinId());
+  ASSERT_TRUE(handle && !form.isVisible());
+  ASSERT_TRUE(fake::runUntil([&] { return form.linkUp(); }, 30000));
+  // The log lines after the first `from`, numbered ones without their numbers.
+  const auto linesFrom = [&form](qsizetype from) {
+    QStringList texts;
+    for (const QString& l : form.logLines().mid(from))
+      texts << (l.size() >= 5 && l[0].isDigit() && l.mid(3, 2) == QLatin1String("  ") ? l.mid(5) : l);
+    return texts.join(u'|').toStdString();
+  };
+
+  qsizetype seen = form.logLines().size();
+  {
+    std::lock_guard lock(system.mutex);
+    system.present.clear();
+  }
+  PostMessageA(handle, WM_DEVICECHANGE, TLinkForm::DBT_DEVNODES_CHANGED, 0);
+  ASSERT_TRUE(fake::runUntil([&] { return form.logLines().last().endsWith(QStringLiteral("  ")); }, 30000));
+  EXPECT_EQ(linesFrom(seen),
+            "USB событие DBT_DEVNODES_CHANGED|Поток USB УЖЕ работает!|Поток данных USB разрушен!||"
+            "Подключено 0 синтезаторов|");
+  EXPECT_FALSE(form.linkUp());
+
+  Device b = fullSynthesizer();
+  b.path = "\\\\?\\usb#vid_5d3c&pid_5d3c#2#{ae18aa60-7f6a-11d4-97dd-00010229b959}";
+  b.properties[13] = text("Port_#0003.Hub_#0001");
+  {
+    std::lock_guard lock(system.mutex);
+    system.present = {b};
+  }
+  seen = form.logLines().size();
+  SendMessageA(handle, WM_DEVICECHANGE, TLinkForm::DBT_DEVNODES_CHANGED, 0);
+  SendMessageA(handle, WM_DEVICECHANGE, 0x8000, 0);  // DBT_DEVICEARRIVAL
+  ASSERT_TRUE(fake::runUntil([&] { return form.linkUp(); }, 30000));
+  EXPECT_EQ(linesFrom(seen),
+            "другое событие 00008000h|USB событие DBT_DEVNODES_CHANGED|Поток USB УЖЕ работает!|"
+            "Поток данных USB разрушен!|String=  QZ418 synthesizer  Port_#0003.Hub_#0001||"
+            "Подключено 1 синтезаторов||Поток данных USB разрушен!|Старт потока данных USB!");
+  EXPECT_EQ(form.currentDevicePath().toStdString(), b.path);
+  form.StopExchangeForExit();
   EXPECT_EQ(system.violations, std::vector<std::string>{});
 }
 
