@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -27,6 +28,17 @@ std::int64_t nowNs() {
 std::int64_t nowMs() { return nowNs() / 1'000'000; }
 
 }  // namespace
+
+KeepAlive keepAliveSettings() {
+  KeepAlive k;
+  if (const char* v = std::getenv("QZ418_REMOTE_KEEPALIVE")) {
+    KeepAlive t;
+    if (std::sscanf(v, "%d,%d,%d", &t.idleS, &t.intervalS, &t.count) == 3 && t.idleS > 0 && t.intervalS > 0 &&
+        t.count > 0)
+      k = t;
+  }
+  return k;
+}
 
 bool applyKeepAlive(QAbstractSocket* socket, const KeepAlive& k) {
   socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);

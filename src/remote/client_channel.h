@@ -38,8 +38,11 @@ struct KeepAlive {
   int count = 5;
 };
 constexpr int keepAliveDeadline(const KeepAlive& k) { return k.idleS + k.intervalS * k.count; }
+// The times above, or QZ418_REMOTE_KEEPALIVE ("idle,interval,count" in seconds) for the
+// end-to-end tests that cannot wait two minutes for a vanished peer.
+KeepAlive keepAliveSettings();
 // Turns keep-alive on for a connected socket with those times; false when the system refused.
-bool applyKeepAlive(QAbstractSocket* socket, const KeepAlive& k = {});
+bool applyKeepAlive(QAbstractSocket* socket, const KeepAlive& k = keepAliveSettings());
 // Acknowledges what was just read at once instead of up to 40 ms later (Linux): a client that
 // leaves Nagle's algorithm on holds each write back until the one before is acknowledged.
 void acknowledgeAtOnce(QAbstractSocket* socket);
@@ -96,7 +99,7 @@ class ClientChannel : public QObject {
     qint64 readBuffer = 64 * 1024;           // Qt reads no further ahead of the server
     qint64 pauseOutput = 1024 * 1024;        // unsent bytes above which a connection waits
     std::int64_t idleLimitMs = defaultIdleLimitMs();
-    KeepAlive keepAlive;
+    KeepAlive keepAlive = keepAliveSettings();
     // Acknowledge every read at once (clients that send a command in pieces with Nagle on); a
     // protocol whose every call has a reply lets the acknowledgement ride on it instead.
     bool quickAck = true;
