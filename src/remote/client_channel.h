@@ -70,6 +70,7 @@ class Client : public QObject {
   };
   QTcpSocket* socket() const { return socket_; }
   QHostAddress peer() const { return peer_; }
+  ClientChannel& channel() const { return *channel_; }
   // A complete command or call came in: the connection is not idle.
   void touch();
   std::int64_t idleMs() const;

@@ -112,11 +112,16 @@ std::unique_ptr<RemoteControl> startRemoteControl(const RemoteOptions& options, 
                  options.listen.toLocal8Bit().constData());
     return nullptr;
   }
+#ifdef _WIN32
+  const char* servers = "the SCPI server listens";  // no VXI-11 there
+#else
+  const char* servers = "the SCPI and VXI-11 servers listen";
+#endif
   if (!address.isLoopback())
     std::fprintf(stderr,
-                 "qz418: warning: the SCPI and VXI-11 servers listen on %s: anyone who can reach this address "
-                 "can drive the synthesizer's outputs\n",
-                 options.listen.toLocal8Bit().constData());
+                 "qz418: warning: %s on %s: anyone who can reach this address can drive the synthesizer's "
+                 "outputs\n",
+                 servers, options.listen.toLocal8Bit().constData());
   std::unique_ptr<RemoteControl> remote(new RemoteControl(windows, address, options.port));
   RemoteControl* r = remote.get();
 #ifndef _WIN32

@@ -78,10 +78,10 @@ struct Vxi11Server::Conn : Client::Data {
 Vxi11Server::Vxi11Server(scpi::Instrument& instrument, QObject* parent)
     : QObject(parent),
       instrument_(instrument),
-      core_(limits(), {[this](Client& c, const remote::Slice& s) { return serveCore(c, s); },
+      core_(limits(), {[this](Client& c, const remote::Slice& s) { return serve(c, s, false); },
                        [this](Client& c) { closed(c); }},
             this),
-      abort_(limits(), {[this](Client& c, const remote::Slice& s) { return serveAbort(c, s); },
+      abort_(limits(), {[this](Client& c, const remote::Slice& s) { return serve(c, s, true); },
                         [this](Client& c) { closed(c); }},
              this) {}
 
@@ -127,7 +127,7 @@ bool Vxi11Server::nextRecord(Client& c) {
   return true;
 }
 
-bool Vxi11Server::serveCore(Client& c, const remote::Slice& slice) {
+bool Vxi11Server::serve(Client& c, const remote::Slice& slice, bool abortChannel) {
   if (!c.data) c.data = std::make_unique<Conn>();
   Conn& d = static_cast<Conn&>(*c.data);
   bool more = false;
@@ -137,46 +137,25 @@ bool Vxi11Server::serveCore(Client& c, const remote::Slice& slice) {
   if (d.pending) attempt(c);
   while (!d.pending && !slice.over() && !c.closing()) {
     if (!nextRecord(c)) {
-      if (d.reader.broken()) core_.drop(c);  // the stream has lost its record boundaries
-      return false;
+      if (d.reader.broken()) c.channel().drop(c);  // the stream has lost its record boundaries
+      return more;
     }
     c.touch();
     d.record = d.reader.take();
-    handle(c, false);
+    handle(c, abortChannel);
   }
   if (c.closing()) return false;
   if (d.pending) {
-    if (d.wakeAt >= 0) core_.wakeAfter(c, std::max<qint64>(0, d.wakeAt - d.since.elapsed()));
+    if (d.wakeAt >= 0) c.channel().wakeAfter(c, std::max<qint64>(0, d.wakeAt - d.since.elapsed()));
     return more;
   }
   return more || d.reader.complete() || c.socket()->bytesAvailable() > 0;
 }
 
-bool Vxi11Server::serveAbort(Client& c, const remote::Slice& slice) {
-  if (!c.data) c.data = std::make_unique<Conn>();
-  Conn& d = static_cast<Conn&>(*c.data);
-  while (!slice.over() && !c.closing()) {
-    if (!nextRecord(c)) {
-      if (d.reader.broken()) abort_.drop(c);
-      return false;
-    }
-    c.touch();
-    d.record = d.reader.take();
-    handle(c, true);
-  }
-  return !c.closing();
-}
-
-void Vxi11Server::reply(Client& c, const std::string& results) {
+void Vxi11Server::reply(Client& c, const std::string& results, int stat) {
   Conn& d = static_cast<Conn&>(*c.data);
   d.pending = false;
-  if (!c.closing()) send(c.socket(), rpc::acceptedReply(d.call.xid, rpc::Success, results));
-}
-
-void Vxi11Server::replyStatus(Client& c, int stat) {
-  Conn& d = static_cast<Conn&>(*c.data);
-  d.pending = false;
-  if (!c.closing()) send(c.socket(), rpc::acceptedReply(d.call.xid, rpc::AcceptStat(stat)));
+  if (!c.closing()) send(c.socket(), rpc::acceptedReply(d.call.xid, rpc::AcceptStat(stat), results));
 }
 
 void Vxi11Server::handle(Client& c, bool abortChannel) {
@@ -191,7 +170,7 @@ void Vxi11Server::handle(Client& c, bool abortChannel) {
     case rpc::Call::Status::NotACall:
       return;  // a reply sent to a server: nothing to answer
     case rpc::Call::Status::Garbage:
-      (abortChannel ? abort_ : core_).drop(c);  // not even a call header
+      c.channel().drop(c);  // not even a call header
       return;
   }
   const std::uint32_t program = abortChannel ? kAbortProgram : kCoreProgram;
@@ -201,7 +180,7 @@ void Vxi11Server::handle(Client& c, bool abortChannel) {
   d.wakeAt = -1;
   d.aborted = false;
   if (d.call.program != program) {
-    replyStatus(c, rpc::ProgUnavail);
+    reply(c, {}, rpc::ProgUnavail);
   } else if (d.call.version != kVersion) {
     d.pending = false;
     send(c.socket(), rpc::progMismatchReply(d.call.xid, kVersion, kVersion));
@@ -217,8 +196,8 @@ void Vxi11Server::handle(Client& c, bool abortChannel) {
 void Vxi11Server::abortCall(Client& c) {
   Conn& d = static_cast<Conn&>(*c.data);
   std::int32_t lid = 0;
-  if (d.call.procedure != DeviceAbort) return replyStatus(c, rpc::ProcUnavail);
-  if (!decodeLink(d.call.args, lid)) return replyStatus(c, rpc::GarbageArgs);
+  if (d.call.procedure != DeviceAbort) return reply(c, {}, rpc::ProcUnavail);
+  if (!decodeLink(d.call.args, lid)) return reply(c, {}, rpc::GarbageArgs);
   rpc::XdrWriter w;
   Link* l = findLink(lid);
   // Another host's abort is told what an unknown link gets: it learns nothing of the link.
@@ -302,7 +281,7 @@ bool Vxi11Server::attempt(Client& c) {
     return true;
   };
   auto garbage = [&] {
-    replyStatus(c, rpc::GarbageArgs);
+    reply(c, {}, rpc::GarbageArgs);
     return true;
   };
   // Not yet: looked at again when what it waits for happens, or at this time at the latest.
@@ -411,7 +390,7 @@ bool Vxi11Server::attempt(Client& c) {
       break;
     }
     default:
-      replyStatus(c, rpc::ProcUnavail);
+      reply(c, {}, rpc::ProcUnavail);
       return true;
   }
   if (!ok) return garbage();

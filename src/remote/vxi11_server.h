@@ -71,15 +71,13 @@ class Vxi11Server : public QObject {
  private:
   struct Link;
   struct Conn;
-  bool serveCore(remote::Client& c, const remote::Slice& slice);
-  bool serveAbort(remote::Client& c, const remote::Slice& slice);
+  bool serve(remote::Client& c, const remote::Slice& slice, bool abortChannel);
   void closed(remote::Client& c);
   bool nextRecord(remote::Client& c);  // true: a whole record is in the reader
   void handle(remote::Client& c, bool abortChannel);
   bool attempt(remote::Client& c);  // true: the pending call was answered
   void abortCall(remote::Client& c);
-  void reply(remote::Client& c, const std::string& results);
-  void replyStatus(remote::Client& c, int stat);
+  void reply(remote::Client& c, const std::string& results, int stat = 0);  // 0: success
   bool runLink(Link* l, const remote::Slice& slice);  // true: more to run now
   std::int32_t newLinkId() const;
   Link* findLink(std::int32_t lid) const;

@@ -280,6 +280,44 @@ TEST_F(Vxi11ServerTest, ServiceRequestGoesToTheClientsOwnAddress) {
   EXPECT_EQ(a.call(DeviceReadStb, generic(la)), NoError);
   EXPECT_EQ(rpc::XdrReader(a.rest).u32(), 0x50u);  // MAV and RQS
 
+  // A receiver that stops reading. Every *IDN? written drops the unread answer and makes a new
+  // one: one rise of the request each. At most one call waits in the program; the rest are
+  // dropped, since the request is a level and the next rise tells it again. Small buffers at
+  // both ends keep the system from holding thousands of calls out of sight.
+  QTcpSocket* out = nullptr;
+  for (QTcpSocket* s : server.findChildren<QTcpSocket*>())
+    if (s->peerPort() == interrupts.serverPort()) out = s;
+  ASSERT_NE(out, nullptr);
+  const int small = 4096;
+  ASSERT_EQ(::setsockopt(int(out->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+  ASSERT_EQ(::setsockopt(int(in->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+  in->setReadBufferSize(64);
+  constexpr int kRises = 4000;
+  for (int i = 0; i < kRises; ++i) ASSERT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+  EXPECT_EQ(a.call(DeviceReadStb, generic(la)), NoError);  // served after the last answer is made
+  EXPECT_LE(out->bytesToWrite(), qint64(srq.size() + 4));
+  in->setReadBufferSize(0);
+  auto calls = [&](int atLeast) {
+    int n = 0;
+    (void)waitFor(
+        [&] {
+          while (in->bytesAvailable() > 0) {
+            const QByteArray b = in->read(qint64(reader.wanted()));
+            reader.feed(std::string_view(b.data(), std::size_t(b.size())));
+            if (reader.complete() && rpc::parseCall(reader.take()).procedure == DeviceIntrSrq) ++n;
+          }
+          return n >= atLeast;
+        },
+        1000);
+    return n;
+  };
+  const int delivered = calls(kRises);
+  EXPECT_GE(delivered, 1);
+  EXPECT_LT(delivered, kRises / 2);
+  // Drained, the receiver hears the next rise.
+  EXPECT_EQ(a.call(DeviceWrite, writeArgs(la, "*IDN?")), NoError);
+  EXPECT_EQ(calls(1), 1);
+
   EXPECT_EQ(a.call(DestroyIntrChan, ""), NoError);
   EXPECT_EQ(a.call(DestroyIntrChan, ""), ChannelNotEstablished);
 }
