@@ -1,13 +1,15 @@
 """Careless and hostile remote clients, shared by tests/remote/hostile_e2e.py and
 bench/hostile_bench.py: a VXI-11 client that never reads its replies, one that writes queries
-and never reads their answers, one raw-socket line of thousands of trace queries, and a small
-ONC RPC client to build them from. Each flood runs on its own thread until stop() is called."""
+and never reads their answers, one whose interrupt channel never reads the service requests it
+is sent, one raw-socket line of thousands of trace queries, and a small ONC RPC client to build
+them from. Each flood runs on its own thread until stop() is called."""
 import socket
 import struct
 import threading
 
-CORE, ABORT = 0x0607AF, 0x0607B0
+CORE, ABORT, INTERRUPT = 0x0607AF, 0x0607B0, 0x0607B1
 NULL, DEVICE_ABORT, CREATE_LINK, DEVICE_WRITE, DEVICE_READ, DESTROY_LINK = 0, 1, 10, 11, 12, 23
+DEVICE_ENABLE_SRQ, CREATE_INTR_CHAN = 20, 25
 END = 8
 # 10 920 trace queries in one line of 65 524 bytes (each after the first continues the path).
 HUGE_LINE = b"TRAC:DATA?" + b";DATA?" * 10919 + b"\n"
@@ -110,6 +112,7 @@ class Flood(threading.Thread):
         self.sent = 0
         self.halt = threading.Event()
         self.conn = None
+        self.receiver = None  # srq_unread: the interrupt channel's end, never read
 
     def run(self):
         try:
@@ -145,6 +148,36 @@ class Flood(threading.Thread):
             write(self.conn, self.lid, "TRAC:DATA?")
             self.sent += 1
 
+    def _srq_unread(self):
+        # Service requests to an interrupt channel that never reads them. Under *SRE 16 the
+        # request follows MAV: each *IDN? written drops the unread answer of the one before (MAV
+        # falls) and then answers (MAV rises), so every write makes one device_intr_srq call;
+        # sent counts the writes. The receive buffer is small (set before listen(), so the
+        # accepted socket has it) and the call carries the longest handle (40 bytes): the calls
+        # wait on the program's side, about 88 bytes each with the record mark.
+        listener = socket.socket()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        listener.settimeout(30)
+        self.conn = Rpc(self.vxi11_port)
+        err, lid = create_link(self.conn)
+        if err:
+            raise RuntimeError("create_link: error %d" % err)
+        port = listener.getsockname()[1]
+        err = error_of(self.conn.call(CREATE_INTR_CHAN, u32(0x7F000001) + u32(port) + u32(INTERRUPT) + u32(1) +
+                                      u32(0)))
+        if err:
+            raise RuntimeError("create_intr_chan: error %d" % err)
+        with listener:
+            self.receiver = listener.accept()[0]
+        err = error_of(self.conn.call(DEVICE_ENABLE_SRQ, u32(lid) + u32(1) + opaque(bytes(range(0x41, 0x69)))))
+        if err or write(self.conn, lid, "*SRE 16"):
+            raise RuntimeError("device_enable_srq or *SRE 16 failed")
+        while not self.halt.is_set():
+            write(self.conn, lid, "*IDN?")
+            self.sent += 1
+
     def _huge_line(self):
         # One line of 10 920 trace queries (65 524 bytes), again and again, answers read.
         line = HUGE_LINE
@@ -171,6 +204,8 @@ class Flood(threading.Thread):
         self.join(30)
         if self.conn is not None:
             (self.conn.s if isinstance(self.conn, Rpc) else self.conn).close()
+        if self.receiver is not None:
+            self.receiver.close()
 
 
 def read_block_line(f):
