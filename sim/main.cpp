@@ -11,6 +11,12 @@
 
 namespace {
 
+#ifdef _WIN32
+#define QZ_SIM_ENDPOINT "pipe"
+#else
+#define QZ_SIM_ENDPOINT "socket"
+#endif
+
 constexpr const char* kUsage =
     "Usage: qz418-sim [OPTION]...\n"
 #ifdef _WIN32
@@ -22,7 +28,7 @@ constexpr const char* kUsage =
 #endif
     "\n"
     "Options:\n"
-    "  --name NAME         name of the device and its socket (default sim0)\n"
+    "  --name NAME         name of the device and its " QZ_SIM_ENDPOINT " (default sim0)\n"
     "  --folder DIR        serve in DIR instead of the virtual-device folder\n"
 #ifdef _WIN32
     "                      (%LOCALAPPDATA%\\qz418\\devices)\n"
@@ -41,7 +47,7 @@ constexpr const char* kUsage =
     "  pulse VOLTS MICROSECONDS\n"
     "                      the probe pulse in the receive buffer (default 100 2)\n"
     "  freq HZ             the probe-pulse frequency in the status report (default 1000)\n"
-    "  unplug              remove the socket, as if the device were unplugged\n"
+    "  unplug              remove the " QZ_SIM_ENDPOINT ", as if the device were unplugged\n"
     "  plug                create it again\n"
     "  hangup              close every connection (the device stays plugged in)\n"
     "  hangup always       close every connection, and each new one as soon as it is\n"

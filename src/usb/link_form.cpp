@@ -26,10 +26,13 @@ static_assert(usb::kReceiveSampleCount == rx::kSamples);
 
 const QString kNoLink = QStringLiteral("нет связи c QZ418!!!");  // the "c" is Latin, as the operators know it
 
+#ifndef _WIN32
 // A device node that exists but may not be opened: the usual cause is a missing udev rule.
+// (Windows reports its own error codes, where 13 means something else.)
 const QString kPermissionHint = QStringLiteral(
     "Нет прав доступа к устройству USB. Установите правило udev packaging/60-qz418.rules "
     "(см. docs/user-guide.md#connecting-a-real-synthesizer) и подключите синтезатор заново.");
+#endif
 
 LinkReceivers windowReceivers(LinkPanel* panel, TRxDrawForm* rx) {
   LinkReceivers r;
@@ -405,7 +408,9 @@ void TLinkForm::StartExchange(const QString& devicePath) {
     AddLogLine(QStringLiteral("Старт потока данных USB!"));
   } else {
     AddLogLine(QStringLiteral("Неправильный Handle!"));
+#ifndef _WIN32
     if (thread_->openError() == EACCES) appendMemoLine(kPermissionHint);
+#endif
   }
 }
 

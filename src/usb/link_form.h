@@ -26,8 +26,12 @@ class TRxDrawForm;
 class TLinkForm : public QWidget {
   Q_OBJECT
  public:
-  // The Windows device-change event that means "device nodes changed".
+  // The Windows device-change event that means "device nodes changed". <dbt.h> has a macro of
+  // the same name and value: set aside here, so that this header may come after it.
+#pragma push_macro("DBT_DEVNODES_CHANGED")
+#undef DBT_DEVNODES_CHANGED
   static constexpr std::uint32_t DBT_DEVNODES_CHANGED = 0x0007;
+#pragma pop_macro("DBT_DEVNODES_CHANGED")
   static constexpr std::uint32_t kWaitTimeMs = 400;  // each cycle transfer
   // Numbered lines kept before the log is cleared.
   static constexpr std::uint32_t kMaxLogLines = 500;
