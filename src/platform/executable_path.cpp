@@ -20,7 +20,6 @@
 namespace {
 
 const QString kConfigSubfolder = QStringLiteral("qz418");
-const QString kScenesFileName = QStringLiteral("Scenes.ini");
 
 // The folder with its links resolved where it exists, else only cleaned.
 QString resolvedFolder(const QString& folder) {
@@ -40,6 +39,8 @@ QString homeFolder() {
   return QStringLiteral("/");
 }
 
+}  // namespace
+
 StateLocationFacts runningProgramFacts() {
   StateLocationFacts f;
   f.executable = executablePath();
@@ -51,8 +52,6 @@ StateLocationFacts runningProgramFacts() {
   f.configHome = configHome(qEnvironmentVariable("XDG_CONFIG_HOME"), f.homeFolder);
   return f;
 }
-
-}  // namespace
 
 QString executablePath() {
   char buf[PATH_MAX + 1];
@@ -125,44 +124,3 @@ QString privateStateFolder(bool create) {
   if ((st.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0) return QString();
   return folder;
 }
-
-namespace {
-QString& stateFolderOverride() {
-  static QString folder;
-  return folder;
-}
-}  // namespace
-
-void keepStateIn(const QString& folder) { stateFolderOverride() = QDir::cleanPath(folder); }
-
-const StateLocation& stateLocation() {
-  static const StateLocation location = [] {
-    StateLocationFacts facts = runningProgramFacts();
-    if (const QString& folder = stateFolderOverride(); !folder.isEmpty()) {
-      facts.executable = folder + u'/' + QFileInfo(facts.executable).fileName();
-      facts.installBinFolder.clear();
-      facts.drive = DriveType::Fixed;
-      facts.folderWritable = true;
-    }
-    return decideStateLocation(facts);
-  }();
-  return location;
-}
-
-QString stateFileName() {
-  const StateLocation& l = stateLocation();
-  if (l.installed) createPrivateFolder(l.saveFolder);
-  return l.savePath(l.stateFileName);
-}
-
-QString stateFileForReading() { return stateLocation().readPath(stateLocation().stateFileName); }
-
-QString scenesFileName() {
-  const StateLocation& l = stateLocation();
-  if (l.installed) createPrivateFolder(l.saveFolder);
-  return l.savePath(kScenesFileName);
-}
-
-QString scenesFileForReading() { return stateLocation().readPath(kScenesFileName); }
-
-QString fileDialogFolder() { return stateLocation().dialogFolder(); }

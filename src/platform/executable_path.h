@@ -45,6 +45,9 @@ struct StateLocationFacts {
   QString homeFolder;
 };
 
+// The facts of the running program (each system finds them its own way).
+StateLocationFacts runningProgramFacts();
+
 // Installed when the executable lies in the bin folder it was built to be installed in, or
 // in a folder on a fixed disk that the user may not write (root is judged like the owner, so
 // root running a copy in the install prefix keeps out of it too).

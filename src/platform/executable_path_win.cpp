@@ -28,7 +28,6 @@ typedef unsigned gid_t;
 namespace {
 
 const QString kConfigSubfolder = QStringLiteral("qz418");
-const QString kScenesFileName = QStringLiteral("Scenes.ini");
 
 bool isAbsoluteWindowsPath(const QString& path) {
   const QString p = QDir::fromNativeSeparators(path);
@@ -73,6 +72,8 @@ QString registryString(HKEY root, REGSAM view) {
   return value;
 }
 
+}  // namespace
+
 StateLocationFacts runningProgramFacts() {
   StateLocationFacts f;
   // Paths as the system gave them, not resolved: a copy on a mapped network drive keeps its
@@ -89,8 +90,6 @@ StateLocationFacts runningProgramFacts() {
   f.configHome = configHome(knownFolder(FOLDERID_RoamingAppData), f.homeFolder);
   return f;
 }
-
-}  // namespace
 
 QString cleanInstallLocation(const QString& value) {
   QString v = value.trimmed();
@@ -192,46 +191,5 @@ QString privateStateFolder(bool create) {
   if (create && !createPrivateFolder(folder)) return QString();
   return QFileInfo(folder).isDir() ? folder : QString();
 }
-
-namespace {
-QString& stateFolderOverride() {
-  static QString folder;
-  return folder;
-}
-}  // namespace
-
-void keepStateIn(const QString& folder) { stateFolderOverride() = QDir::cleanPath(folder); }
-
-const StateLocation& stateLocation() {
-  static const StateLocation location = [] {
-    StateLocationFacts facts = runningProgramFacts();
-    if (const QString& folder = stateFolderOverride(); !folder.isEmpty()) {
-      facts.executable = inFolder(folder, QFileInfo(facts.executable).fileName());
-      facts.installBinFolder.clear();
-      facts.drive = DriveType::Fixed;
-      facts.folderWritable = true;
-    }
-    return decideStateLocation(facts);
-  }();
-  return location;
-}
-
-QString stateFileName() {
-  const StateLocation& l = stateLocation();
-  if (l.installed) createPrivateFolder(l.saveFolder);
-  return l.savePath(l.stateFileName);
-}
-
-QString stateFileForReading() { return stateLocation().readPath(stateLocation().stateFileName); }
-
-QString scenesFileName() {
-  const StateLocation& l = stateLocation();
-  if (l.installed) createPrivateFolder(l.saveFolder);
-  return l.savePath(kScenesFileName);
-}
-
-QString scenesFileForReading() { return stateLocation().readPath(kScenesFileName); }
-
-QString fileDialogFolder() { return stateLocation().dialogFolder(); }
 
 #endif
