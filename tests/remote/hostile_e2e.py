@@ -2,7 +2,8 @@
 """Careless and hostile clients against the real program, inside a private network namespace
 with its own rpcbind: a VXI-11 client that never reads its replies, one that writes queries
 and never reads their answers, raw-socket lines of thousands of trace queries, connections
-that never send, a lock holder frozen in the middle, and another host's abort. Under each the
+that never send, a lock holder frozen in the middle, another host's abort, and a peer that
+vanishes without a word while it holds the lock and every place. Under each the
 program stays small, the exchange keeps cycling and the next client is served. No timings are
 checked here (bench/hostile_bench.py measures them).
 
@@ -150,6 +151,9 @@ def main():
             c.close()
         served("after all of them")
         check(h.raw_ask(scpi, "*IDN?").startswith("QZ418,"), "the program still answers")
+        app.send_signal(signal.SIGTERM)
+        app.wait(30)
+        vanished_peer(station)
     finally:
         station.close()
     return finish()
@@ -165,6 +169,62 @@ err, lid = h.create_link(c, lock=True)
 print("locked" if err == 0 else "error %d" % err, flush=True)
 time.sleep(3600)
 """
+
+
+def vanished_peer(station):
+    """6. A client takes the lock, 16 links and every place of the core channel and the SCPI
+    socket, then vanishes without FIN or RST (a cable pulled, a host off): its address goes
+    into a black hole. This copy keeps the default idle limit, so nothing gives way to a new
+    connection: keep-alive (shortened here) alone ends its connections, their links and the lock."""
+    app, scpi, _ = station.start_copy(QZ418_REMOTE_KEEPALIVE="1,1,2")
+    check(wait_for(lambda: registered_port() != 0, 10), "a copy with short keep-alive registers")
+    core = registered_port()
+    gone = [h.Rpc(core, source=PEER) for _ in range(8)]
+    errs = [h.create_link(r, lock=i == 0)[0] for i, r in enumerate(gone * 2)]
+    check(errs == [0] * 16, "a client takes the lock, 16 links and the 8 places of the core channel")
+    gone_raw = [socket.create_connection(("127.0.0.1", scpi), 10, source_address=(PEER, 0)) for _ in range(8)]
+    gone_raw[0].sendall(SETTING.encode() + b"\n")
+    with gone_raw[0].makefile("rb") as f:
+        check(f.readline().strip() == b'-203,"Command protected"', "a raw-socket setting is refused (-203)")
+    for port in (core, scpi):
+        ninth = socket.create_connection(("127.0.0.1", port), 10)
+        check(wait_for(lambda: closed(ninth), 5), "it has every place: a ninth connection is closed at once")
+        ninth.close()
+    # Its last ACKs come late (delayed): lost with it, the program's last answers would wait for
+    # them and keep-alive, which probes idle connections only, would not start.
+    check(wait_for(all_acked, 10), "the program has nothing unacknowledged for it")
+    subprocess.run(["ip", "route", "add", "blackhole", PEER, "table", "local"], check=True)
+    check(wait_for(lambda: raw_or_none(scpi, SETTING) == '0,"No error"', 30),
+          "keep-alive frees a place on the SCPI socket and the lock")
+    check(wait_for(lambda: all_back(core), 30), "the 8 places of the core channel, 16 links and the lock are back")
+
+
+PEER = "127.0.0.3"  # the address of the client that vanishes
+SETTING = "SOUR1:PULS:AMPL -8;:SYST:ERR?"
+
+
+def all_acked():
+    out = subprocess.run(["ss", "-tnH", "dst", PEER], capture_output=True, text=True).stdout.splitlines()
+    return len(out) == 16 and all(line.split()[2] == "0" for line in out)  # the send queues
+
+
+def all_back(core):
+    back = []  # eight new connections to the core channel, two links each, the first with the lock
+    try:
+        back = [h.Rpc(core) for _ in range(8)]
+        return [h.create_link(r, lock=i == 0)[0] for i, r in enumerate(back * 2)] == [0] * 16
+    except OSError:
+        return False  # one of them had no place
+    finally:
+        for r in back:
+            r.close()
+
+
+def raw_or_none(port, line):
+    try:
+        return h.raw_ask(port, line, 5)
+    except OSError:
+        return None  # closed at once: no place
 
 
 def abort_port(core):
