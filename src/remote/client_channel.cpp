@@ -58,10 +58,15 @@ bool applyKeepAlive(QAbstractSocket* socket, const KeepAlive& k) {
   return WSAIoctl(SOCKET(fd), SIO_KEEPALIVE_VALS, &v, sizeof v, nullptr, 0, &returned, nullptr, nullptr) == 0;
 #endif
 #else
+  // Keep-alive probes only a connection with nothing unacknowledged: a peer that vanished while
+  // an answer was on its way would be sent it again for some 15 minutes. The user timeout ends
+  // that wait at the same deadline.
   const int idle = k.idleS, interval = k.intervalS, count = k.count;
+  const unsigned userTimeoutMs = unsigned(keepAliveDeadline(k)) * 1000u;
   return ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
          ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
-         ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+         ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 &&
+         ::setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
 #endif
 }
 
