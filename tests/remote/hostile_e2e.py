@@ -200,6 +200,15 @@ def vanished_peer(station):
     check(wait_for(lambda: raw_or_none(scpi, SETTING) == '0,"No error"', 30),
           "keep-alive frees a place on the SCPI socket and the lock")
     check(wait_for(lambda: all_back(core), 30), "the 8 places of the core channel, 16 links and the lock are back")
+    # A live client that takes nothing of its answers goes the same way: its window stays closed.
+    stuck = socket.socket()
+    stuck.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    stuck.connect(("127.0.0.1", scpi))
+    stuck.sendall(b"TRAC:DATA?\n" * 200)
+    end = "dport = :%d" % stuck.getsockname()[1]
+    check(wait_for(lambda: not subprocess.run(["ss", "-tnH", end], capture_output=True, text=True).stdout, 30),
+          "a client that never reads its answers is disconnected")
+    stuck.close()
 
 
 PEER = "127.0.0.3"  # the address of the client that vanishes
