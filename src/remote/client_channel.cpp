@@ -45,18 +45,13 @@ bool applyKeepAlive(QAbstractSocket* socket, const KeepAlive& k) {
   const qintptr fd = socket->socketDescriptor();
   if (fd < 0) return false;
 #ifdef _WIN32
-  // Seconds with the option names of recent systems; older ones take the times in ms together.
-#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
-  const DWORD idle = DWORD(k.idleS), interval = DWORD(k.intervalS), count = DWORD(k.count);
-  return ::setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_KEEPIDLE, reinterpret_cast<const char*>(&idle), sizeof idle) == 0 &&
-         ::setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_KEEPINTVL, reinterpret_cast<const char*>(&interval),
-                      sizeof interval) == 0 &&
-         ::setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&count), sizeof count) == 0;
-#else
-  tcp_keepalive v{1, ULONG(k.idleS) * 1000, ULONG(k.intervalS) * 1000};  // the count is the system's (10)
+  // Windows sends its own number of probes (10): they are spread so that a vanished peer goes
+  // at the same deadline. A peer that does not acknowledge an answer is given up by the
+  // system's retransmission limit, well within it.
+  const ULONG spreadMs = ULONG(std::max(1, k.intervalS * k.count * 1000 / 10));
+  tcp_keepalive v{1, ULONG(k.idleS) * 1000, spreadMs};
   DWORD returned = 0;
   return WSAIoctl(SOCKET(fd), SIO_KEEPALIVE_VALS, &v, sizeof v, nullptr, 0, &returned, nullptr, nullptr) == 0;
-#endif
 #else
   // Keep-alive probes only a connection with nothing unacknowledged: a peer that vanished while
   // an answer was on its way would be sent it again for some 15 minutes. The user timeout ends
